@@ -1,0 +1,90 @@
+#include "VelmoraRetroProcessor.h"
+
+namespace
+{
+const GuardedBiquad::ShelfDesign wetShelfDesign { 8168.140899333462, 0.7071067690849304, 0.8408964276313782,
+                                                  -0.2928932309150696, 1.7071067690849304 };
+const GuardedBiquad::ShelfDesign sendShelfDesign { 7539.822368615503, 0.9219544529914856, 0.9601845741271973,
+                                                   -0.0780455470085144, 1.9219544529914856 };
+} // namespace
+
+VelmoraRetroProcessor::VelmoraRetroProcessor()
+    : ChorusProcessorBase (1), lfo (std::make_unique<WavetableLfo> (0.0))
+{
+}
+
+void VelmoraRetroProcessor::prepare (int blockSize, double fs)
+{
+    ChorusProcessorBase::prepare (blockSize, fs);
+    const auto wet = GuardedBiquad::highShelf (wetShelfDesign, fs);
+    const auto send = GuardedBiquad::highShelf (sendShelfDesign, fs);
+    for (int c = 0; c < 2; ++c)
+    {
+        wetShelf[c].setCoefficientsAndReset (wet);
+        sendShelf[c].setCoefficientsAndReset (send);
+    }
+    lfo->setSampleRate ((float) fs);
+    lfo->resetPhase();
+    for (auto& w : wander)
+        w.setSampleRate ((float) fs);
+}
+
+void VelmoraRetroProcessor::reset()
+{
+    ChorusProcessorBase::reset();
+    for (int c = 0; c < 2; ++c)
+    {
+        wetShelf[c].resetState();
+        sendShelf[c].resetState();
+    }
+}
+
+void VelmoraRetroProcessor::processSample (float* io[2], float* echoSend[2], const ChorusParams& p)
+{
+    const float r = p.rate, d = p.depth;
+    const float m = (maxDelay - minDelay) * (d * d);
+
+    if (r != lastRate)
+    {
+        lastRate = r;
+        const float f = rateRange.convertFrom0to1 (r);
+        lfo->setFrequency (f);
+        for (auto& w : wander)
+            w.setFrequency (f / 2.0f);
+    }
+
+    const float centre = minDelay + m;
+    const float wanderAmount = minWander + (maxWander - minWander) * r;
+    float right = (2.0f * wander[1].next() - 1.0f) * wanderAmount + centre;
+    float left = (2.0f * wander[0].next() - 1.0f) * wanderAmount + centre;
+
+    const float v = lfo->next();
+    const float s = shapeModulation (2.0f * 1.1f * v) * 1.312760591506958f;
+    const float mod = m * (1.0f - wanderAmount) * s;
+    left += mod;
+    right -= mod;
+
+    const float fs = sampleRate;
+    const float tL = ring->readInterpolated (0, left * fs * 0.001f);
+    *echoSend[0] = sendShelf[0].process (tL);
+    const float wetL = wetShelf[0].process (tL);
+    const float tR = ring->readInterpolated (1, right * fs * 0.001f);
+    *echoSend[1] = sendShelf[1].process (tR);
+    const float wetR = wetShelf[1].process (tR);
+
+    if (p.width != lastWidth)
+    {
+        lastWidth = p.width;
+        const float theta = (0.5f - 0.5f * p.width) * 1.5707964f;
+        panCos = std::cos (theta);
+        panSin = std::sin (theta);
+    }
+
+    *io[0] = panCos * wetL + panSin * wetR;
+    *io[1] = panCos * wetR + panSin * wetL;
+}
+
+void VelmoraRetroProcessor::processBlock (float* left, float* right, const ChorusBlockParams& params, int n)
+{
+    runBlock (*this, left, right, params, n);
+}
