@@ -1,6 +1,6 @@
 #include "PitchShifter.h"
 
-#include <kiss_fftr.h>
+#include "RealFft.h"
 
 #include <cmath>
 
@@ -15,21 +15,11 @@ PitchShifter::PitchShifter (int amountSeed, int phaseSeed, float scale)
     setFrameSize (512);
 }
 
-PitchShifter::~PitchShifter()
-{
-    freeFft();
-}
-
-void PitchShifter::freeFft()
-{
-    kiss_fftr_free (forward);
-    kiss_fftr_free (inverse);
-    forward = inverse = nullptr;
-}
+PitchShifter::~PitchShifter() = default;
 
 void PitchShifter::setFrameSize (int N)
 {
-    if (N == frameSize && forward != nullptr)
+    if (N == frameSize && fft != nullptr)
         return;
 
     frameSize = N;
@@ -46,7 +36,7 @@ void PitchShifter::setFrameSize (int N)
     for (auto* v : { &lastPhase, &sumPhase, &analysisMagnitude, &analysisFrequency, &synthesisMagnitude,
                      &synthesisFrequency, &randomPhase, &randomAmount })
         v->assign ((size_t) bins, 0.0f);
-    spectrum.assign ((size_t) (2 * bins), 0.0f);
+    spectrum.assign ((size_t) bins, {});
 
     for (int i = 0; i < N; ++i)
     {
@@ -62,9 +52,7 @@ void PitchShifter::setFrameSize (int N)
         randomAmount[(size_t) k] = a >= 1.0f ? 0.9999999f : a;
     }
 
-    freeFft();
-    forward = kiss_fftr_alloc (N, 0, nullptr, nullptr);
-    inverse = kiss_fftr_alloc (N, 1, nullptr, nullptr);
+    fft = std::make_unique<RealFft> (N);
 
     if (sampleRate > 0.0f)
         setSampleRate (sampleRate);
@@ -113,13 +101,13 @@ void PitchShifter::processFrame() noexcept
     for (int i = 0; i < N; ++i)
         w[i] = inFifo[(size_t) i] * window[(size_t) i];
 
-    auto* X = reinterpret_cast<kiss_fft_cpx*> (spectrum.data());
-    kiss_fftr (forward, w, X);
+    auto* X = spectrum.data();
+    fft->forward (w, X);
 
     const float pi = juce::MathConstants<float>::pi;
     for (int k = 0; k < bins; ++k)
     {
-        const float re = X[k].r, im = X[k].i;
+        const float re = X[k].real(), im = X[k].imag();
         const float magnitude = std::sqrt (re * re + im * im);
         const float phi = std::atan2 (im, re);
         float t = phi - lastPhase[(size_t) k];
@@ -166,11 +154,10 @@ void PitchShifter::processFrame() noexcept
         sumPhase[(size_t) k] = sum;
         const float angle = phaseSpread * randomPhase[(size_t) k] + sumPhase[(size_t) k];
         const float mag = synthesisMagnitude[(size_t) k];
-        X[k].r = mag * std::cos (angle);
-        X[k].i = mag * std::sin (angle);
+        X[k] = { mag * std::cos (angle), mag * std::sin (angle) };
     }
 
-    kiss_fftri (inverse, X, w);
+    fft->inverse (X, w);
 
     for (int i = 0; i < N; ++i)
         outputAccumulator[(size_t) i] += w[i] * synthesisWindow[(size_t) i];

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <juce_core/juce_core.h>
+#include <complex>
+#include <memory>
 #include <vector>
 
-struct kiss_fftr_state;
+class RealFft;
 
 /** Phase-vocoder pitch shifter with four-times overlap and a latency of N - N/4
     samples. Each bin can carry a fixed random frequency offset (jitter) and a fixed
@@ -48,7 +50,6 @@ public:
 private:
     void processFrame() noexcept;
     void finishHop() noexcept;
-    void freeFft();
 
     float sampleRate = 0.0f, pitch = 1.0f, jitter = 0.0f, phaseSpread = 0.0f;
     int frameSize = 0, half = 0, bins = 0, hop = 0, fifoLatency = 0, fifoPosition = 0;
@@ -60,10 +61,8 @@ private:
     std::vector<float> inFifo, outFifo, work, window, synthesisWindow, outputAccumulator;
     std::vector<float> lastPhase, sumPhase, analysisMagnitude, analysisFrequency,
                        synthesisMagnitude, synthesisFrequency, randomPhase, randomAmount;
-    std::vector<float> spectrum; // bins complex values, interleaved re/im
-
-    kiss_fftr_state* forward = nullptr;
-    kiss_fftr_state* inverse = nullptr;
+    std::vector<std::complex<float>> spectrum;
+    std::unique_ptr<RealFft> fft;
 
     juce::Random amountSource, phaseSource;
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <execinfo.h>
 
 extern "C"
 {
@@ -21,7 +22,15 @@ thread_local long allocationCount = 0;
 inline void noteAllocation() noexcept
 {
     if (guardDepth > 0)
+    {
         ++allocationCount;
+        if (std::getenv ("VELMORA_TRACE_ALLOCATIONS") != nullptr && allocationCount < 3)
+        {
+            void* frames[32];
+            const int n = backtrace (frames, 32);
+            backtrace_symbols_fd (frames, n, 2);
+        }
+    }
 }
 } // namespace
 
