@@ -5,6 +5,8 @@
 namespace halvex
 {
 
+class QoDelayHPLPFiltersSerie12dB;
+
 /** Shared coefficient bookkeeping of the two 12 dB filters. */
 class QoDelayFilter12dBBase : public HalvexFilter
 {
@@ -28,6 +30,7 @@ public:
     float getA() const noexcept { return a; }
 
 protected:
+    friend class QoDelayHPLPFiltersSerie12dB;
     void updateCoefficients() noexcept;
 
     float cutoff = 0.0f, effectiveCutoff = 0.0f;
@@ -107,8 +110,75 @@ public:
     }
     float processSample (float x) override { return lowPass.tick (highPass.tick (x)); }
 
+    /** Two channels' chains at once, sample by sample. Without resonance the high-pass
+        divisor is exactly 1 and no output feeds back into a state, so the four state
+        recurrences are independent and overlap; the results equal processBlock's. */
+    static void processStereo (QoDelayHPLPFiltersSerie12dB& left, QoDelayHPLPFiltersSerie12dB& right,
+                               float* leftSamples, float* rightSamples, int n) noexcept
+    {
+        if (! left.isResonanceFree() || ! right.isResonanceFree())
+        {
+            left.processBlock (leftSamples, n);
+            right.processBlock (rightSamples, n);
+            return;
+        }
+
+        Unresonant l (left), r (right);
+        for (int i = 0; i < n; ++i)
+        {
+            leftSamples[i] = l.tick (leftSamples[i]);
+            rightSamples[i] = r.tick (rightSamples[i]);
+        }
+        l.store (left);
+        r.store (right);
+    }
+
+    bool isResonanceFree() const noexcept { return highPass.resonance == 0.0f && lowPass.resonance == 0.0f; }
+
     QoDelayHiPassFilter12dB highPass;
     QoDelayLowPassFilter12dB lowPass;
+
+private:
+    // The ticks above with K = 0, the states held in registers across a block.
+    struct Unresonant
+    {
+        explicit Unresonant (const QoDelayHPLPFiltersSerie12dB& f) noexcept
+            : hg (f.highPass.g), ha (f.highPass.a), hGain (f.highPass.inputGain), hs1 (f.highPass.s1), hs2 (f.highPass.s2),
+              lg (f.lowPass.g), la (f.lowPass.a), lGain (f.lowPass.inputGain), ls1 (f.lowPass.s1), ls2 (f.lowPass.s2)
+        {
+        }
+
+        void store (QoDelayHPLPFiltersSerie12dB& f) const noexcept
+        {
+            f.highPass.s1 = hs1;
+            f.highPass.s2 = hs2;
+            f.lowPass.s1 = ls1;
+            f.lowPass.s2 = ls2;
+        }
+
+        float tick (float x) noexcept
+        {
+            x = hGain * x;
+            const float m = 1.0f - hg;
+            const float h = (x * m - hs1) * m - hs2;
+            const float gx = hg * x;
+            const float newS1 = gx - ha * (hs1 + gx);
+            const float v = (x - (hs1 + gx)) * hg;
+            hs2 = v - (hs2 + v) * ha;
+            hs1 = newS1;
+
+            const float z = lGain * h;
+            const float y = (z + ls1) * lg + ls2;
+            const float u = z * lg;
+            const float w = ls1 + u;
+            ls1 = u - la * w;
+            ls2 = w * lg - (ls2 + w * lg) * la;
+            return y;
+        }
+
+        float hg, ha, hGain, hs1, hs2;
+        float lg, la, lGain, ls1, ls2;
+    };
 };
 
 } // namespace halvex

@@ -29,6 +29,12 @@ public:
     bool isBypassed() const noexcept { return bypassed; }
     bool isFading() const noexcept { return fading; }
 
+    /** The filter processBlock would run on its own, with no crossfade around it; else null. */
+    HalvexFilter* getSoleActiveFilter() const noexcept
+    {
+        return bypassed || fading || switching || filters.empty() ? nullptr : filters[(size_t) current].get();
+    }
+
 private:
     void ensureScratch (int numSamples);
     float fadeStep (float filtered, float dry) noexcept;

@@ -12,6 +12,8 @@ ChorusProcessorBase::~ChorusProcessorBase() = default;
 void ChorusProcessorBase::prepare (int, double fs)
 {
     sampleRate = (float) fs;
+    // The echo time in samples depends on the rate: recompute it on the next sample.
+    lastEchoControl = -1.0f;
     const auto hp = GuardedBiquad::feedbackHighPass (fs);
     for (auto& f : feedbackFilter)
         f.setCoefficients (hp);

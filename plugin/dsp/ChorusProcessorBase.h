@@ -74,8 +74,10 @@ protected:
     float lastEchoControl = -1.0f;
 };
 
+// Flattened: left to itself the compiler keeps processSample out of line, and the call
+// forces every per-sample value through memory.
 template <class Algorithm>
-void ChorusProcessorBase::runBlock (Algorithm& self, float* left, float* right, const ChorusBlockParams& params, int n) noexcept
+[[gnu::flatten]] void ChorusProcessorBase::runBlock (Algorithm& self, float* left, float* right, const ChorusBlockParams& params, int n) noexcept
 {
     for (int k = 0; k < n; ++k)
     {

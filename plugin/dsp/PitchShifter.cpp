@@ -2,6 +2,7 @@
 
 #include "RealFft.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -71,10 +72,13 @@ void PitchShifter::setSampleRate (float fs)
 
 void PitchShifter::feedIdle (const float* samples, int n) noexcept
 {
-    for (int s = 0; s < n; ++s)
+    for (int s = 0; s < n;)
     {
-        inFifo[(size_t) fifoPosition] = samples[s];
-        if (++fifoPosition >= frameSize)
+        const int m = std::min (n - s, frameSize - fifoPosition);
+        std::copy (samples + s, samples + s + m, inFifo.begin() + fifoPosition);
+        s += m;
+        fifoPosition += m;
+        if (fifoPosition >= frameSize)
         {
             fifoPosition = fifoLatency;
             for (int i = 0; i < frameSize; ++i)
@@ -104,21 +108,30 @@ void PitchShifter::processFrame() noexcept
     auto* X = spectrum.data();
     fft->forward (w, X);
 
+    // The per-bin work runs as separate passes so that everything but the atan2 and
+    // sincos calls vectorises; each bin's arithmetic is unchanged.
     const float pi = juce::MathConstants<float>::pi;
+    float* magnitudes = analysisMagnitude.data();
+    float* frequencies = analysisFrequency.data();
+    float* previous = lastPhase.data();
     for (int k = 0; k < bins; ++k)
     {
         const float re = X[k].real(), im = X[k].imag();
-        const float magnitude = std::sqrt (re * re + im * im);
-        const float phi = std::atan2 (im, re);
-        float t = phi - lastPhase[(size_t) k];
-        lastPhase[(size_t) k] = phi;
+        magnitudes[k] = std::sqrt (re * re + im * im);
+    }
+    for (int k = 0; k < bins; ++k)
+        frequencies[k] = std::atan2 (X[k].imag(), X[k].real());
+    for (int k = 0; k < bins; ++k)
+    {
+        const float phi = frequencies[k];
+        float t = phi - previous[k];
+        previous[k] = phi;
         t -= (float) k * expectedPhaseStep;
         int q = (int) (t / pi);
         if (q & 1)
             q += q >= 0 ? 1 : -1;
         t -= pi * (float) q;
-        analysisFrequency[(size_t) k] = (t * oversamplingFactor + (float) k) * binWidth;
-        analysisMagnitude[(size_t) k] = magnitude;
+        frequencies[k] = (t * oversamplingFactor + (float) k) * binWidth;
     }
 
     if (pitch == 1.0f && jitter == 0.0f)
@@ -141,20 +154,29 @@ void PitchShifter::processFrame() noexcept
         }
     }
 
+    float* sums = sumPhase.data();
+    float* angles = synthesisFrequency.data();
+    bool needsFold = false;
     for (int k = 0; k < bins; ++k)
     {
-        const float t = (synthesisFrequency[(size_t) k] - (float) k * binWidth) / binWidth / oversamplingFactor
-                        + (float) k * expectedPhaseStep;
-        float sum = sumPhase[(size_t) k] + t;
-        // Left alone the running phase grows by up to ~pi/2 per bin and hop, and within a
-        // minute single precision can no longer resolve it: the high bins turn to noise.
-        // Folding it back into one turn now and then keeps the angle and its precision.
-        if (std::abs (sum) > phaseFoldLimit)
-            sum = (float) std::remainder ((double) sum, juce::MathConstants<double>::twoPi);
-        sumPhase[(size_t) k] = sum;
-        const float angle = phaseSpread * randomPhase[(size_t) k] + sumPhase[(size_t) k];
+        const float t = (angles[k] - (float) k * binWidth) / binWidth / oversamplingFactor + (float) k * expectedPhaseStep;
+        const float sum = sums[k] + t;
+        needsFold |= std::abs (sum) > phaseFoldLimit;
+        sums[k] = sum;
+    }
+    // Left alone the running phase grows by up to ~pi/2 per bin and hop, and within a
+    // minute single precision can no longer resolve it: the high bins turn to noise.
+    // Folding it back into one turn now and then keeps the angle and its precision.
+    if (needsFold)
+        for (int k = 0; k < bins; ++k)
+            if (std::abs (sums[k]) > phaseFoldLimit)
+                sums[k] = (float) std::remainder ((double) sums[k], juce::MathConstants<double>::twoPi);
+    for (int k = 0; k < bins; ++k)
+        angles[k] = phaseSpread * randomPhase[(size_t) k] + sums[k];
+    for (int k = 0; k < bins; ++k)
+    {
         const float mag = synthesisMagnitude[(size_t) k];
-        X[k] = { mag * std::cos (angle), mag * std::sin (angle) };
+        X[k] = { mag * std::cos (angles[k]), mag * std::sin (angles[k]) };
     }
 
     fft->inverse (X, w);

@@ -6,6 +6,9 @@
 #include "../dsp/VelmoraRetroProcessor.h"
 #include "VelmoraParameterTexts.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace
 {
 using Parameter = juce::AudioProcessorValueTreeState::Parameter;
@@ -233,6 +236,20 @@ void VelmoraProcessor::handleTransport()
         resetAllAlgorithms();
 }
 
+namespace
+{
+// Exponent bits all set: infinity or NaN. Integer tests on the bits vectorise, where
+// std::isfinite per sample or a running float sum would not.
+constexpr std::uint32_t exponentMask = 0x7f800000u;
+
+inline std::uint32_t bitsOf (float x) noexcept
+{
+    std::uint32_t b;
+    std::memcpy (&b, &x, sizeof b);
+    return b;
+}
+} // namespace
+
 void VelmoraProcessor::sanitise (juce::AudioBuffer<float>& buffer, int n) noexcept
 {
     // NaN or infinity from the host (or from an overflow of our own) would otherwise settle
@@ -241,22 +258,23 @@ void VelmoraProcessor::sanitise (juce::AudioBuffer<float>& buffer, int n) noexce
     {
         float* data = buffer.getWritePointer (c);
         for (int i = 0; i < n; ++i)
-            if (! std::isfinite (data[i]))
-                data[i] = 0.0f;
+        {
+            const float x = data[i];
+            data[i] = (bitsOf (x) & exponentMask) == exponentMask ? 0.0f : x;
+        }
     }
 }
 
 bool VelmoraProcessor::allFinite (const juce::AudioBuffer<float>& buffer, int n) noexcept
 {
-    // x * 0 is NaN exactly when x is NaN or infinite; the sum keeps any NaN.
-    float probe = 0.0f;
+    std::uint32_t nonFinite = 0;
     for (int c = 0; c < buffer.getNumChannels(); ++c)
     {
         const float* data = buffer.getReadPointer (c);
         for (int i = 0; i < n; ++i)
-            probe += data[i] * 0.0f;
+            nonFinite |= (bitsOf (data[i]) & exponentMask) == exponentMask ? 1u : 0u;
     }
-    return probe == 0.0f;
+    return nonFinite == 0;
 }
 
 void VelmoraProcessor::processPluginBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
@@ -405,23 +423,37 @@ void VelmoraProcessor::filterWet (int n) noexcept
     const auto lpRange = juce::FloatVectorOperations::findMinAndMax (lp, n);
     const bool steady = hpRange.getLength() == 0.0f && lpRange.getLength() == 0.0f;
 
-    for (int c = 0; c < 2; ++c)
+    if (steady && filterSlot[0].getSoleActiveFilter() == filterChain[0]
+        && filterSlot[1].getSoleActiveFilter() == filterChain[1])
     {
-        float* data = mixBuffer.getWritePointer (c);
-        auto& chain = *filterChain[c];
-        if (steady)
+        for (int c = 0; c < 2; ++c)
         {
-            chain.highPass.setCutoff (hp[0]);
-            chain.lowPass.setCutoff (lp[0]);
-            filterSlot[c].processBlock (data, n);
+            filterChain[c]->highPass.setCutoff (hp[0]);
+            filterChain[c]->lowPass.setCutoff (lp[0]);
         }
-        else
+        halvex::QoDelayHPLPFiltersSerie12dB::processStereo (*filterChain[0], *filterChain[1], mixBuffer.getWritePointer (0),
+                                                            mixBuffer.getWritePointer (1), n);
+    }
+    else
+    {
+        for (int c = 0; c < 2; ++c)
         {
-            for (int k = 0; k < n; ++k)
+            float* data = mixBuffer.getWritePointer (c);
+            auto& chain = *filterChain[c];
+            if (steady)
             {
-                chain.highPass.setCutoff (hp[k]);
-                chain.lowPass.setCutoff (lp[k]);
-                data[k] = filterSlot[c].processSample (data[k]);
+                chain.highPass.setCutoff (hp[0]);
+                chain.lowPass.setCutoff (lp[0]);
+                filterSlot[c].processBlock (data, n);
+            }
+            else
+            {
+                for (int k = 0; k < n; ++k)
+                {
+                    chain.highPass.setCutoff (hp[k]);
+                    chain.lowPass.setCutoff (lp[k]);
+                    data[k] = filterSlot[c].processSample (data[k]);
+                }
             }
         }
     }

@@ -200,6 +200,24 @@ TEST (Chain, TransportJumpsResetUnlessLoopingBackwards)
     }
 }
 
+TEST (Chain, TailDiesAwayAtLowSampleRates)
+{
+    // At 22050 and 32000 Hz the default Lowpass (20 kHz) sits at Nyquist: its glide there
+    // must not leave a tone behind.
+    for (double fs : { 22050.0, 32000.0, 48000.0 })
+    {
+        auto p = make ({ { "Mode", 1 }, { "Mix", 100 } }, fs);
+        juce::AudioBuffer<float> audio (2, (int) fs * 4);
+        audio.clear();
+        auto burst = testSignal ((int) fs / 2, fs);
+        for (int c = 0; c < 2; ++c)
+            audio.copyFrom (c, 0, burst, c, 0, burst.getNumSamples());
+        render (*p, audio);
+        const int lastSecond = audio.getNumSamples() - (int) fs;
+        EXPECT_LT (audio.getMagnitude (lastSecond, (int) fs), 1.0e-6f) << fs;
+    }
+}
+
 TEST (Chain, MonoInputIsUpmixed)
 {
     RandomSeeds::useFixedSeeds (7);
