@@ -2,6 +2,10 @@
 
 #include "HalvexFilter.h"
 
+#if defined(__SSE2__)
+ #include <emmintrin.h>
+#endif
+
 namespace halvex
 {
 
@@ -123,6 +127,54 @@ public:
             return;
         }
 
+#if defined(__SSE2__)
+        // The two channels in two lanes: half the instructions for the same arithmetic.
+        alignas (16) float hs1[4], hs2[4], ls1[4], ls2[4];
+        auto pair = [] (float l, float r) { return _mm_setr_ps (l, r, 0.0f, 0.0f); };
+        const __m128 hg = pair (left.highPass.g, right.highPass.g);
+        const __m128 ha = pair (left.highPass.a, right.highPass.a);
+        const __m128 hGain = pair (left.highPass.inputGain, right.highPass.inputGain);
+        const __m128 lg = pair (left.lowPass.g, right.lowPass.g);
+        const __m128 la = pair (left.lowPass.a, right.lowPass.a);
+        const __m128 lGain = pair (left.lowPass.inputGain, right.lowPass.inputGain);
+        const __m128 m = _mm_sub_ps (_mm_set1_ps (1.0f), hg);
+        __m128 h1 = pair (left.highPass.s1, right.highPass.s1), h2 = pair (left.highPass.s2, right.highPass.s2);
+        __m128 l1 = pair (left.lowPass.s1, right.lowPass.s1), l2 = pair (left.lowPass.s2, right.lowPass.s2);
+        for (int i = 0; i < n; ++i)
+        {
+            const __m128 x = _mm_mul_ps (hGain, _mm_unpacklo_ps (_mm_load_ss (leftSamples + i), _mm_load_ss (rightSamples + i)));
+            const __m128 h = _mm_sub_ps (_mm_mul_ps (_mm_sub_ps (_mm_mul_ps (x, m), h1), m), h2);
+            const __m128 gx = _mm_mul_ps (hg, x);
+            const __m128 sum = _mm_add_ps (h1, gx);
+            const __m128 newH1 = _mm_sub_ps (gx, _mm_mul_ps (ha, sum));
+            const __m128 v = _mm_mul_ps (_mm_sub_ps (x, sum), hg);
+            h2 = _mm_sub_ps (v, _mm_mul_ps (_mm_add_ps (h2, v), ha));
+            h1 = newH1;
+
+            const __m128 z = _mm_mul_ps (lGain, h);
+            const __m128 y = _mm_add_ps (_mm_mul_ps (_mm_add_ps (z, l1), lg), l2);
+            const __m128 u = _mm_mul_ps (z, lg);
+            const __m128 w = _mm_add_ps (l1, u);
+            const __m128 wg = _mm_mul_ps (w, lg);
+            l1 = _mm_sub_ps (u, _mm_mul_ps (la, w));
+            l2 = _mm_sub_ps (wg, _mm_mul_ps (_mm_add_ps (l2, wg), la));
+
+            _mm_store_ss (leftSamples + i, y);
+            _mm_store_ss (rightSamples + i, _mm_shuffle_ps (y, y, _MM_SHUFFLE (1, 1, 1, 1)));
+        }
+        _mm_store_ps (hs1, h1);
+        _mm_store_ps (hs2, h2);
+        _mm_store_ps (ls1, l1);
+        _mm_store_ps (ls2, l2);
+        QoDelayHPLPFiltersSerie12dB* const chains[2] = { &left, &right };
+        for (int c = 0; c < 2; ++c)
+        {
+            chains[c]->highPass.s1 = hs1[c];
+            chains[c]->highPass.s2 = hs2[c];
+            chains[c]->lowPass.s1 = ls1[c];
+            chains[c]->lowPass.s2 = ls2[c];
+        }
+#else
         Unresonant l (left), r (right);
         for (int i = 0; i < n; ++i)
         {
@@ -131,6 +183,7 @@ public:
         }
         l.store (left);
         r.store (right);
+#endif
     }
 
     bool isResonanceFree() const noexcept { return highPass.resonance == 0.0f && lowPass.resonance == 0.0f; }

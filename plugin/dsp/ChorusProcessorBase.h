@@ -2,6 +2,7 @@
 
 #include "EchoDelayLine.h"
 #include "GuardedBiquad.h"
+#include "GuardedBiquadQuad.h"
 #include "VelmoraRingBuffer.h"
 
 #include <memory>
@@ -79,6 +80,14 @@ protected:
 template <class Algorithm>
 [[gnu::flatten]] void ChorusProcessorBase::runBlock (Algorithm& self, float* left, float* right, const ChorusBlockParams& params, int n) noexcept
 {
+#if defined(__SSE2__)
+    // Both feedback high-passes in two lanes of one quad; the other two lanes idle.
+    GuardedBiquad idle;
+    GuardedBiquad* const lanes[4] = { &feedbackFilter[0], &feedbackFilter[1], &idle, &idle };
+    GuardedBiquadQuad feedback;
+    feedback.load (lanes);
+#endif
+
     for (int k = 0; k < n; ++k)
     {
         const ChorusParams p { params.rate[k], params.depth[k], params.width[k],
@@ -108,8 +117,15 @@ template <class Algorithm>
             echo.readNext (0, true);
             echo.readNext (1, true);
         }
+#if defined(__SSE2__)
+        alignas (16) float highPassed[4];
+        _mm_store_ps (highPassed, feedback.process (_mm_setr_ps (xL, xR, 0.0f, 0.0f)));
+        L += highPassed[0];
+        R += highPassed[1];
+#else
         L += feedbackFilter[0].process (xL);
         R += feedbackFilter[1].process (xR);
+#endif
 
         if constexpr (Algorithm::hasRing)
             ring->writeStereo (L, R);
@@ -125,4 +141,8 @@ template <class Algorithm>
         echo.write (0, sL * g);
         echo.write (1, sR * g);
     }
+
+#if defined(__SSE2__)
+    feedback.store (lanes);
+#endif
 }

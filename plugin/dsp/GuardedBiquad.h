@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 /** A second-order section in transposed direct form II whose coefficient and state
@@ -37,9 +38,9 @@ struct GuardedBiquad
 
     float process (float x) noexcept
     {
-        float y = b0 * x + s1;
-        if (y >= -1.0e-8f && y <= 1.0e-8f)
-            y = 0.0f;
+        // A select, not a branch: keeps the recurrence free of compare-and-jump pairs.
+        const float raw = b0 * x + s1;
+        const float y = std::abs (raw) <= 1.0e-8f ? 0.0f : raw;
         s1 = b1 * x - a1 * y + s2;
         s2 = b2 * x - a2 * y;
         return y;

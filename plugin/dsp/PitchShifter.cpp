@@ -156,7 +156,7 @@ void PitchShifter::processFrame() noexcept
 
     float* sums = sumPhase.data();
     float* angles = synthesisFrequency.data();
-    bool needsFold = false;
+    int needsFold = 0; // an int, not a bool: the reduction then vectorises
     for (int k = 0; k < bins; ++k)
     {
         const float t = (angles[k] - (float) k * binWidth) / binWidth / oversamplingFactor + (float) k * expectedPhaseStep;

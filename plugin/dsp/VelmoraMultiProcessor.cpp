@@ -50,11 +50,13 @@ void VelmoraMultiProcessor::processSample (float* io[2], float* echoSend[2], con
     }
 
     const float centre = baseDelayOffset + depthSpan * D;
-    float tapL[4], tapR[4];
+    float sweep[4], tapL[4], tapR[4];
     for (int k = 3; k >= 0; --k)
+        sweep[k] = lfo[k]->next();
+    // Separate from the oscillators so that the four shapings (and their divisions) vectorise.
+    for (int k = 0; k < 4; ++k)
     {
-        const float v = lfo[k]->next();
-        const float m = shapeModulation (2.0f * v) * 1.2375f * D * depthSpan;
+        const float m = shapeModulation (2.0f * sweep[k]) * 1.2375f * D * depthSpan;
         tapL[k] = centre + m;
         tapR[k] = centre - m;
     }
@@ -73,23 +75,28 @@ void VelmoraMultiProcessor::processSample (float* io[2], float* echoSend[2], con
     const float fs = sampleRate;
     float sumL = 0.0f, sumR = 0.0f;
     float outL = 0.0f, outR = 0.0f;
+    // Every left voice reads the shared left storage, every right one the right.
+    float delayL[4], delayR[4], v[4], u[4];
     for (int k = 0; k < 4; ++k)
     {
-        float v = ring->readInterpolated (2 * k, tapL[k] * fs * 0.001f);
-        if (k == 0)
-            v = shelf[0].process (v);
-        sumL += v;
-        outL += cosL * v;
-        outR += sinL * v;
+        delayL[k] = tapL[k] * fs * 0.001f;
+        delayR[k] = tapR[k] * fs * 0.001f;
+    }
+    ring->readInterpolated4 (0, delayL, v);
+    ring->readInterpolated4 (1, delayR, u);
+    v[0] = shelf[0].process (v[0]);
+    u[1] = shelf[1].process (u[1]);
+    for (int k = 0; k < 4; ++k)
+    {
+        sumL += v[k];
+        outL += cosL * v[k];
+        outR += sinL * v[k];
     }
     for (int k = 0; k < 4; ++k)
     {
-        float u = ring->readInterpolated (2 * k + 1, tapR[k] * fs * 0.001f);
-        if (k == 1)
-            u = shelf[1].process (u);
-        sumR += u;
-        outL += cosR * u;
-        outR += sinR * u;
+        sumR += u[k];
+        outL += cosR * u[k];
+        outR += sinR * u[k];
     }
 
     *echoSend[0] = sumL * 0.25f;

@@ -67,27 +67,37 @@ void VelmoraRandProcessor::processSample (float* io[2], float* echoSend[2], cons
     for (int k = 3; k >= 0; --k)
         modL[k] = baseDelay[k] * 0.9f * generator[k].next() * D;
 
-    const float toSamples = sampleRate;
-    auto tapSum = [this, toSamples] (const float* mod, int side, GuardedBiquad& filter, int filteredTap)
-    {
-        float sum = 0.0f;
-        for (int i = 0; i < 8; ++i)
-        {
-            const int k = i >> 1;
-            const float ms = (i & 1) == 0 ? baseDelay[k] + mod[k] : baseDelay[k] - mod[k];
-            float tap = ring->readInterpolated (2 * i + side, ms * toSamples * 0.001f);
-            if (i == filteredTap)
-                tap = filter.process (tap);
-            sum += tap;
-        }
-        return sum;
-    };
-
     if (p.width != lastWidth)
         updatePan (p.width);
 
-    const float left = tapSum (modL, 0, shelf[0], 0);
-    const float right = tapSum (modR, 1, shelf[1], 1);
+    const float toSamples = sampleRate;
+    float delayL[8], delayR[8];
+    for (int i = 0; i < 8; ++i)
+    {
+        const int k = i >> 1;
+        const bool longer = (i & 1) == 0;
+        const float msL = longer ? baseDelay[k] + modL[k] : baseDelay[k] - modL[k];
+        const float msR = longer ? baseDelay[k] + modR[k] : baseDelay[k] - modR[k];
+        delayL[i] = msL * toSamples * 0.001f;
+        delayR[i] = msR * toSamples * 0.001f;
+    }
+
+    // Every left voice reads the shared left storage, every right one the right.
+    float tapL[8], tapR[8];
+    ring->readInterpolated4 (0, delayL, tapL);
+    ring->readInterpolated4 (0, delayL + 4, tapL + 4);
+    ring->readInterpolated4 (1, delayR, tapR);
+    ring->readInterpolated4 (1, delayR + 4, tapR + 4);
+    tapL[0] = shelf[0].process (tapL[0]);
+    tapR[1] = shelf[1].process (tapR[1]);
+
+    // Each side's sum keeps its order; the two chains of additions overlap.
+    float left = 0.0f, right = 0.0f;
+    for (int i = 0; i < 8; ++i)
+    {
+        left += tapL[i];
+        right += tapR[i];
+    }
 
     *echoSend[0] = left * 0.125f;
     *echoSend[1] = right * 0.125f;

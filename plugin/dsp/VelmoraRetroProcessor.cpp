@@ -65,12 +65,27 @@ void VelmoraRetroProcessor::processSample (float* io[2], float* echoSend[2], con
     right -= mod;
 
     const float fs = sampleRate;
-    const float tL = ring->readInterpolated (0, left * fs * 0.001f);
-    *echoSend[0] = sendShelf[0].process (tL);
-    const float wetL = wetShelf[0].process (tL);
-    const float tR = ring->readInterpolated (1, right * fs * 0.001f);
-    *echoSend[1] = sendShelf[1].process (tR);
-    const float wetR = wetShelf[1].process (tR);
+    float tL, tR;
+    ring->readInterpolatedStereo (left * fs * 0.001f, right * fs * 0.001f, tL, tR);
+    float wetL, wetR;
+#if defined(__SSE2__)
+    if (shelvesPacked)
+    {
+        alignas (16) float y[4];
+        _mm_store_ps (y, shelves.process (_mm_setr_ps (tL, tL, tR, tR)));
+        *echoSend[0] = y[0];
+        wetL = y[1];
+        *echoSend[1] = y[2];
+        wetR = y[3];
+    }
+    else
+#endif
+    {
+        *echoSend[0] = sendShelf[0].process (tL);
+        wetL = wetShelf[0].process (tL);
+        *echoSend[1] = sendShelf[1].process (tR);
+        wetR = wetShelf[1].process (tR);
+    }
 
     if (p.width != lastWidth)
     {
@@ -86,5 +101,14 @@ void VelmoraRetroProcessor::processSample (float* io[2], float* echoSend[2], con
 
 void VelmoraRetroProcessor::processBlock (float* left, float* right, const ChorusBlockParams& params, int n)
 {
+#if defined(__SSE2__)
+    GuardedBiquad* const lanes[4] = { &sendShelf[0], &wetShelf[0], &sendShelf[1], &wetShelf[1] };
+    shelves.load (lanes);
+    shelvesPacked = true;
     runBlock (*this, left, right, params, n);
+    shelves.store (lanes);
+    shelvesPacked = false;
+#else
+    runBlock (*this, left, right, params, n);
+#endif
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChorusProcessorBase.h"
+#include "GuardedBiquadQuad.h"
 #include "RandomGlide.h"
 #include "WavetableLfo.h"
 
@@ -31,6 +32,10 @@ private:
     juce::NormalisableRange<float> rateRange { 0.01f, 20.0f, 0.0f, 0.23064294457435608f };
     float lastRate = -1.0f;
     GuardedBiquad wetShelf[2], sendShelf[2];
+    // Inside processBlock the four shelves run as one quad (lanes: send L, wet L,
+    // send R, wet R); processSample on its own uses the sections directly.
+    GuardedBiquadQuad shelves;
+    bool shelvesPacked = false;
 
     float lastWidth = -1.0f;
     float panCos = 0, panSin = 0;

@@ -2,6 +2,7 @@
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
+#include <algorithm>
 #include <cmath>
 
 /** A linear ramp towards a target, rendered a block at a time. A ramp set with `steps`
@@ -126,6 +127,20 @@ struct OutputLimiter
 
     void process (float* samples, int n) noexcept
     {
+        // Idle at unity with no peak in reach: every sample would pass unchanged and
+        // processSample would leave only step = 0 behind. A scan for the peak does instead.
+        if (gain == 1.0f && targetGain == 1.0f)
+        {
+            float loudest = 0.0f;
+            for (int i = 0; i < n; ++i)
+                loudest = std::max (loudest, std::abs (samples[i]));
+            if (loudest < threshold)
+            {
+                step = 0.0f;
+                return;
+            }
+        }
+
         for (int i = 0; i < n; ++i)
             samples[i] = processSample (samples[i]);
     }
