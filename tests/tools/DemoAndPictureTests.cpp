@@ -1,6 +1,6 @@
 #include "DemoSession.h"
 #include "DemoSignal.h"
-#include "SpectrogramPicture.h"
+#include "RenderPicture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "DemoSession.h"
 
 #include "DemoSignal.h"
-#include "SpectrogramPicture.h"
+#include "RenderPicture.h"
 
 std::vector<DemoRender> demoRenders()
 {

@@ -1,4 +1,4 @@
-#include "SpectrogramPicture.h"
+#include "RenderPicture.h"
 
 #include <kiss_fftr.h>
 
