@@ -63,23 +63,6 @@ int firstAbove (const std::vector<float>& x, int from, float threshold = 1.0e-6f
     return -1;
 }
 
-// Mean frequency from the positive-going zero crossings (linearly interpolated).
-double zeroCrossingFrequency (const std::vector<float>& x, int from, double fs)
-{
-    double first = -1.0, last = -1.0;
-    int count = 0;
-    for (int i = from + 1; i < (int) x.size(); ++i)
-        if (x[(size_t) i - 1] < 0.0f && x[(size_t) i] >= 0.0f)
-        {
-            const double t = i - 1 + x[(size_t) i - 1] / (x[(size_t) i - 1] - x[(size_t) i]);
-            if (first < 0.0)
-                first = t;
-            last = t;
-            ++count;
-        }
-    return count > 1 ? (count - 1) * fs / (last - first) : 0.0;
-}
-
 enum class Algo { retro, multi, detune, rand };
 
 std::unique_ptr<ChorusProcessorBase> make (Algo a)
@@ -494,7 +477,7 @@ TEST (Detune, DepthShiftsThePitchByUpToThirtyCents)
             const int n = (int) (2 * fs);
             Stereo in { TestSignals::sine (1000.0, fs, n), TestSignals::sine (1000.0, fs, n) };
             const auto out = process (detune, in, s);
-            const double f = zeroCrossingFrequency (out.left, n / 2, fs);
+            const double f = TestSignals::zeroCrossingFrequency (out.left, n / 2, fs);
             EXPECT_NEAR (1200.0 * std::log2 (f / 1000.0), c.cents, 2.0) << "depth " << c.depth << " at " << fs;
         }
 }

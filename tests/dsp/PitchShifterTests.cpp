@@ -29,21 +29,6 @@ struct Shifter
     PitchShifter shifter;
 };
 
-double zeroCrossingFrequency (const std::vector<float>& x, int from)
-{
-    double first = -1.0, last = -1.0;
-    int count = 0;
-    for (int i = from + 1; i < (int) x.size(); ++i)
-        if (x[(size_t) i - 1] < 0.0f && x[(size_t) i] >= 0.0f)
-        {
-            const double t = i - 1 + x[(size_t) i - 1] / (x[(size_t) i - 1] - x[(size_t) i]);
-            if (first < 0.0)
-                first = t;
-            last = t;
-            ++count;
-        }
-    return count > 1 ? (count - 1) * fs / (last - first) : 0.0;
-}
 } // namespace
 
 TEST (PitchShifter, BinsMoveUpByTheRatioAndThoseAboveHalfAreDropped)
@@ -67,7 +52,7 @@ TEST (PitchShifter, BinsMoveUpByTheRatioAndThoseAboveHalfAreDropped)
         s.shifter.setJitter (c.jitter);
         s.shifter.setPhaseSpread (c.spread);
         const auto out = s.process (TestSignals::sine (c.inHz, fs, 88200));
-        const double f = zeroCrossingFrequency (out, 44100);
+        const double f = TestSignals::zeroCrossingFrequency (out, 44100, fs);
         EXPECT_GE (f, c.lowestHz) << "pitch " << c.pitch << " jitter " << c.jitter << " spread " << c.spread;
         EXPECT_LE (f, c.highestHz) << "pitch " << c.pitch << " jitter " << c.jitter << " spread " << c.spread;
         EXPECT_GT (TestSignals::rms (out.data() + 44100, 44100), 0.1);

@@ -39,6 +39,23 @@ inline double amplitudeAt (const float* data, int numSamples, double hz, double 
     return 2.0 * std::sqrt (re * re + im * im) / numSamples;
 }
 
+/** Mean frequency from the positive-going zero crossings (linearly interpolated) from `from` on. */
+inline double zeroCrossingFrequency (const std::vector<float>& x, int from, double fs)
+{
+    double first = -1.0, last = -1.0;
+    int count = 0;
+    for (int i = from + 1; i < (int) x.size(); ++i)
+        if (x[(size_t) i - 1] < 0.0f && x[(size_t) i] >= 0.0f)
+        {
+            const double t = i - 1 + x[(size_t) i - 1] / (x[(size_t) i - 1] - x[(size_t) i]);
+            if (first < 0.0)
+                first = t;
+            last = t;
+            ++count;
+        }
+    return count > 1 ? (count - 1) * fs / (last - first) : 0.0;
+}
+
 /** True when every sample is finite and none is subnormal. */
 inline bool allFiniteAndNormal (const juce::AudioBuffer<float>& buffer)
 {
