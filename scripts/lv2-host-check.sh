@@ -15,6 +15,7 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-lv2-check.XXXXXX")
 # Nothing here may touch the real home: JACK, jalv and the plug-in all write below it.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+export HALVEX_FOLDERS_ROOT="$work/home/folders"
 mkdir -p "$XDG_CONFIG_HOME"
 export JACK_NO_AUDIO_RESERVATION=1
 export JACK_NO_START_SERVER=1

@@ -8,6 +8,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 # Tests keep every folder they write in temporary directories; the GUI ones need a display.
 export HOME="$(mktemp -d)"
 export XDG_CONFIG_HOME="$HOME/.config"
+# The plug-in's shared and user data folders (normally /opt and ~/.config) follow this seam.
+export HALVEX_FOLDERS_ROOT="$HOME/folders"
 trap 'rm -rf "$HOME"' EXIT
 
 cd "$root/build"

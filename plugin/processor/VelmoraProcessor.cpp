@@ -30,7 +30,7 @@ std::unique_ptr<Parameter> makeParameter (const juce::String& id, const juce::St
 } // namespace
 
 VelmoraProcessor::VelmoraProcessor()
-    : halvex::PluginProcessor ("Velmora"),
+    : halvex::PluginProcessor ("Velmora", "Quarno", "1.1.0"),
       hostIsLive (juce::PluginHostType().isAbletonLive())
 {
     createParameters();
@@ -108,6 +108,7 @@ void VelmoraProcessor::createParameters()
 
     tree.createAndAddParameter (makeParameter ("Mix", "Mix", "%", hundred, 50.0f, percentToText, percentFromText));
 
+    // The framework replaces this with its own root once the state managers exist.
     tree.state = juce::ValueTree ("PARAMS");
 }
 

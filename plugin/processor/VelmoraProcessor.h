@@ -26,6 +26,7 @@ public:
 
     void processPluginBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     juce::AudioProcessorEditor* createEditorInstance() override;
+    void nativeParamChanged (halvex::Param&, int, double, double) override {}
 
     /** Any thread: the tree state calls it on every change. */
     void parameterChanged (const juce::String& parameterID, float newValue) override;

@@ -1,5 +1,5 @@
-// The hosted plug-in may write preferences under the user's folders, so every run gets a
-// throw-away home; JUCE's GUI initialiser makes this thread the message thread, which VST3
+// The hosted plug-in writes preferences and presets under its data folders, so every run
+// gets a throw-away home and folder root; JUCE's GUI initialiser makes this thread the message thread, which VST3
 // and LV2 instantiation on Linux require.
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
@@ -21,6 +21,8 @@ int main (int argc, char** argv)
     config.createDirectory();
     setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
     setenv ("XDG_CONFIG_HOME", config.getFullPathName().toRawUTF8(), 1);
+    // The plug-in's shared and user data folders, through its own seam.
+    setenv ("HALVEX_FOLDERS_ROOT", home.getChildFile ("folders").getFullPathName().toRawUTF8(), 1);
 
     int result = 0;
     {

@@ -1,0 +1,154 @@
+#include "SafeXml.h"
+
+namespace halvex::SafeXml
+{
+namespace
+{
+    // Scans tags the way the parser will meet them: quoted attribute values may hold '>',
+    // comments, CDATA and processing instructions do not nest.
+    bool structureIsAcceptable (const char* text, size_t length)
+    {
+        int depth = 0;
+        size_t i = 0;
+
+        auto skipPast = [&] (const char* terminator)
+        {
+            const auto termLength = std::strlen (terminator);
+            while (i + termLength <= length)
+            {
+                if (std::memcmp (text + i, terminator, termLength) == 0)
+                {
+                    i += termLength;
+                    return true;
+                }
+                ++i;
+            }
+            i = length;
+            return false;
+        };
+
+        while (i < length)
+        {
+            if (text[i] != '<')
+            {
+                ++i;
+                continue;
+            }
+
+            const auto rest = length - i;
+
+            if (rest >= 4 && std::memcmp (text + i, "<!--", 4) == 0)  { i += 4; skipPast ("-->"); continue; }
+            if (rest >= 9 && std::memcmp (text + i, "<![CDATA[", 9) == 0) { i += 9; skipPast ("]]>"); continue; }
+            if (rest >= 2 && text[i + 1] == '?') { i += 2; skipPast ("?>"); continue; }
+
+            if (rest >= 2 && text[i + 1] == '!')
+            {
+                // DOCTYPE and any other declaration: the only way to entities and external files.
+                return false;
+            }
+
+            if (rest >= 2 && text[i + 1] == '/')
+            {
+                --depth;
+                i += 2;
+                skipPast (">");
+                continue;
+            }
+
+            // An opening tag: find its end outside quotes, note whether it closes itself.
+            ++i;
+            char quote = 0;
+            bool selfClosing = false;
+
+            while (i < length)
+            {
+                const char c = text[i++];
+
+                if (quote != 0)
+                {
+                    if (c == quote)
+                        quote = 0;
+                }
+                else if (c == '"' || c == '\'')
+                {
+                    quote = c;
+                }
+                else if (c == '>')
+                {
+                    selfClosing = i >= 2 && text[i - 2] == '/';
+                    break;
+                }
+            }
+
+            if (! selfClosing && ++depth > maxDepth)
+                return false;
+        }
+
+        return true;
+    }
+} // namespace
+
+bool isAcceptable (const juce::String& text)
+{
+    const auto utf8 = text.toRawUTF8();
+    const auto length = text.getNumBytesAsUTF8();
+    return length <= maxBytes && structureIsAcceptable (utf8, length);
+}
+
+std::unique_ptr<juce::XmlElement> parse (const juce::String& text)
+{
+    if (text.isEmpty() || ! isAcceptable (text))
+        return {};
+
+    // JUCE's parser hands back an element for text cut off inside its opening tag; a
+    // document that was cut short is refused, not half read.
+    if (! text.trimEnd().endsWithChar ('>'))
+        return {};
+
+    juce::XmlDocument document (text);
+    auto element = document.getDocumentElement();
+    return document.getLastParseError().isEmpty() ? std::move (element) : nullptr;
+}
+
+std::unique_ptr<juce::XmlElement> parseFile (const juce::File& file)
+{
+    // Reads through a bounded buffer rather than trusting the reported size: a device file
+    // reports 0 and never ends.
+    juce::FileInputStream in (file);
+
+    if (! in.openedOk())
+        return {};
+
+    juce::MemoryBlock bytes;
+
+    if (in.readIntoMemoryBlock (bytes, (juce::int64) maxBytes + 1) > maxBytes)
+        return {};
+
+    return parse (juce::String::createStringFromData (bytes.getData(), (int) bytes.getSize()));
+}
+
+std::unique_ptr<juce::XmlElement> parseBinary (const void* data, size_t sizeInBytes)
+{
+    constexpr juce::uint32 magicXmlNumber = 0x21324356;
+
+    if (data == nullptr || sizeInBytes <= 8 || sizeInBytes > maxBytes + 9)
+        return {};
+
+    if (juce::ByteOrder::littleEndianInt (data) != magicXmlNumber)
+        return {};
+
+    const auto declared = (size_t) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
+    const auto available = std::min (sizeInBytes - 8, declared);
+    auto* text = static_cast<const char*> (data) + 8;
+
+    // The writer appends a terminating zero; the text ends at the first one.
+    const auto* end = static_cast<const char*> (std::memchr (text, 0, available));
+    const auto length = end != nullptr ? (size_t) (end - text) : available;
+
+    if (length == 0)
+        return {};
+
+    return parse (juce::String::fromUTF8 (text, (int) length));
+}
+
+} // namespace halvex::SafeXml

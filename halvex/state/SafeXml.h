@@ -1,0 +1,30 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+namespace halvex
+{
+
+/** XML from files, the clipboard or the host is untrusted. JUCE's parser expands DOCTYPE
+    entities and, reading from a file, follows SYSTEM entities; it also recurses once per
+    nesting level. Everything untrusted goes through here: documents with a DOCTYPE, deeper
+    than any preset or bigger than any state are refused before the parser sees them. */
+namespace SafeXml
+{
+    constexpr size_t maxBytes = 4 * 1024 * 1024;
+    constexpr int maxDepth = 64;
+
+    /** Null when the text is refused or does not parse. Any thread. */
+    std::unique_ptr<juce::XmlElement> parse (const juce::String& text);
+
+    /** Reads at most maxBytes; null for unreadable, oversized or refused files. */
+    std::unique_ptr<juce::XmlElement> parseFile (const juce::File& file);
+
+    /** The inverse of juce::AudioProcessor::copyXmlToBinary, with the limits above. */
+    std::unique_ptr<juce::XmlElement> parseBinary (const void* data, size_t sizeInBytes);
+
+    /** True when the text passes the structural checks (size, DOCTYPE, nesting). */
+    bool isAcceptable (const juce::String& text);
+}
+
+} // namespace halvex
