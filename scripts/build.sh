@@ -4,10 +4,6 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VELMORA_BUILD_DIR:-$root/build}"
 
-# The LV2 post-build step instantiates the plug-in to describe it; keep the data folders it
-# creates inside the build tree rather than in /opt and ~/.config.
-export HALVEX_FOLDERS_ROOT="${HALVEX_FOLDERS_ROOT:-$build/plugin-folders}"
-
 launcher=()
 if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 

@@ -1,4 +1,5 @@
 #include "RenderJob.h"
+#include "PresetIO.h"
 
 #include "ParameterAssignments.h"
 #include "plugin/dsp/RandomSeeds.h"
@@ -70,9 +71,17 @@ RenderSession::RenderSession (const RenderSettings& s) : settings (s)
     RandomSeeds::useFixedSeeds (scrambleSeed (settings.seed));
     processor = std::make_unique<VelmoraProcessor>();
 
+    if (settings.preset != juce::File())
+        if (setupError = PresetIO::loadParameterPreset (*processor, settings.preset); setupError.isNotEmpty())
+            return;
+
     setupError = applyAssignments (*processor, settings.assignments);
     if (setupError.isNotEmpty())
         return;
+
+    if (settings.savePreset != juce::File())
+        if (setupError = PresetIO::saveParameterPreset (*processor, settings.savePreset); setupError.isNotEmpty())
+            return;
 
     transport = std::make_unique<Transport> (settings.sampleRate);
     processor->setNonRealtime (true);
@@ -288,6 +297,10 @@ RenderReport renderFile (const RenderOptions& options, const RenderProgress& pro
     settings.blockSize = options.blockSize;
     settings.seed = options.seed;
     settings.assignments = options.assignments;
+    if (options.presetPath.isNotEmpty())
+        settings.preset = juce::File::getCurrentWorkingDirectory().getChildFile (options.presetPath);
+    if (options.savePresetPath.isNotEmpty())
+        settings.savePreset = juce::File::getCurrentWorkingDirectory().getChildFile (options.savePresetPath);
 
     // Parameters are checked before OUT's folder sees any file.
     RenderSession session (settings);

@@ -16,6 +16,7 @@ struct RenderSettings
     int blockSize = 512;
     juce::int64 seed = 1;
     std::vector<ParameterAssignment> assignments;
+    juce::File preset, savePreset;  // loaded before the assignments; written with the state rendered
     double tailLimitSeconds = 0.0; // 0: the processor's own tail length
 };
 

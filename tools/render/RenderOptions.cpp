@@ -76,7 +76,8 @@ ParsedArguments parseRenderArguments (const juce::StringArray& args)
         if (name == "--help") { help = true; continue; }
         if (name == "--list-parameters") { listParameters = true; continue; }
 
-        const bool takesValue = name == "--set" || name == "--block" || name == "--rate" || name == "--seed" || name == "--format";
+        const bool takesValue = name == "--set" || name == "--block" || name == "--rate" || name == "--seed" || name == "--format"
+                                || name == "--preset" || name == "--save-preset";
         if (! takesValue)
         {
             result.error = "unknown option " + quoted (name) + " (try --help)";
@@ -147,6 +148,14 @@ ParsedArguments parseRenderArguments (const juce::StringArray& args)
                 return result;
             }
         }
+        else if (name == "--preset")
+        {
+            o.presetPath = value;
+        }
+        else if (name == "--save-preset")
+        {
+            o.savePresetPath = value;
+        }
         else if (name == "--format")
         {
             if (value == "float")
@@ -166,7 +175,11 @@ ParsedArguments parseRenderArguments (const juce::StringArray& args)
     else if (listParameters)
         o.action = RenderOptions::Action::listParameters;
     else if (positional.isEmpty())
+    {
         o.action = RenderOptions::Action::demo;
+        if (o.presetPath.isNotEmpty() || o.savePresetPath.isNotEmpty())
+            result.error = "--preset and --save-preset work on a file render: give IN and OUT";
+    }
     else if (positional.size() == 1)
         result.error = "missing OUT: give both an input and an output file (or no file for the demo)";
     else if (positional.size() > 2)
@@ -182,7 +195,8 @@ ParsedArguments parseRenderArguments (const juce::StringArray& args)
 
 juce::String renderUsage()
 {
-    return "usage: velmora-render [IN OUT] [--set ID=VALUE ...] [--block N] [--rate HZ] [--seed N] [--format float|24]\n"
+    return "usage: velmora-render [IN OUT] [--preset FILE] [--set ID=VALUE ...] [--save-preset FILE]\n"
+           "                     [--block N] [--rate HZ] [--seed N] [--format float|24]\n"
            "       velmora-render --list-parameters\n"
            "\n"
            "Runs IN (WAV, AIFF, FLAC or Ogg) through Velmora and writes OUT as WAV, tail included.\n"
@@ -190,6 +204,8 @@ juce::String renderUsage()
            "\n"
            "  --set ID=VALUE   a plain number is in the parameter's own units (Mix=70, EchoDelay=50);\n"
            "                   anything else is read as the parameter's text (Mode=Detune, EchoDelay=250ms)\n"
+           "  --preset FILE    load a preset file first; --set values then change it\n"
+           "  --save-preset F  write the settings the render used as a preset file\n"
            "  --block N        processing block size, 1 to 8192 (default 512)\n"
            "  --rate HZ        processing rate, 22050 to 192000; a file at another rate is resampled\n"
            "  --seed N         seed of the chorus' random generators (default 1)\n"

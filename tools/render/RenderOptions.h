@@ -36,6 +36,7 @@ struct RenderOptions
     Action action = Action::demo;
     juce::String inputPath, outputPath;
     std::vector<ParameterAssignment> assignments;
+    juce::String presetPath, savePresetPath; // --preset is applied before the --set values
     int blockSize = 512;
     double sampleRate = 0.0; // 0: the input file's own rate (the demo's default for the demo)
     juce::int64 seed = 1;

@@ -2,6 +2,7 @@
 #include "DemoSession.h"
 #include "ParameterAssignments.h"
 #include "RenderJob.h"
+#include "halvex/state/AppFolders.h"
 #include "plugin/processor/VelmoraProcessor.h"
 
 #include <juce_events/juce_events.h>
@@ -117,6 +118,17 @@ int main (int argc, char* argv[])
 
     // The parameter tree wants a message manager.
     const juce::ScopedJuceInitialiser_GUI juceInitialiser;
+
+    // Offline renders start from the built-in defaults and leave the user's preferences and
+    // preset folders alone: the processor's data folders go to a scratch directory.
+    const juce::TemporaryFile scratch;
+    if (halvex::AppFolders::getRoot() == juce::File())
+        halvex::AppFolders::setRootOverride (scratch.getFile());
+    struct Cleanup
+    {
+        juce::File folder;
+        ~Cleanup() { folder.deleteRecursively(); }
+    } cleanup { scratch.getFile() };
 
     switch (options.action)
     {
