@@ -5,6 +5,10 @@
 
 namespace halvex
 {
+namespace
+{
+    constexpr int maxInstancePairs = 256;
+}
 
 FrozenPresetStateManager::FrozenPresetStateManager (juce::AudioProcessor& p, ParamSet* native, juce::PropertiesFile* prefs)
     : PresetStateManager ("frozenParams"), processor (p), nativeParams (native), preferences (prefs)
@@ -116,7 +120,14 @@ void PreferencesStateManager::getState (juce::XmlElement& element)
 
 void PreferencesStateManager::setState (const juce::XmlElement& element)
 {
-    for (int i = 0; i < element.getNumAttributes(); ++i)
+    // The stored pairs replace the instance's: keys of an earlier session must not linger.
+    pairs.clear();
+
+    // An instance keeps a handful of keys. Each set() searches the keys and each attribute
+    // lookup walks the list, so a document with thousands would take minutes: the rest is dropped.
+    const auto count = std::min (element.getNumAttributes(), maxInstancePairs);
+
+    for (int i = 0; i < count; ++i)
         pairs.set (element.getAttributeName (i), element.getAttributeValue (i));
 }
 

@@ -219,7 +219,9 @@ juce::File PresetFileManager::resolveLegacyPath (juce::String path) const
 
 bool PresetFileManager::loadFromDocument (const juce::XmlElement& document, const juce::File& sourceFile)
 {
-    const auto ref = findReference (document);
+    // A reference is followed once: a preset file's own reference (to itself, or to a file
+    // that refers back) would otherwise recurse until the stack runs out.
+    const auto ref = sourceFile == juce::File() && ! followingReference ? findReference (document) : Reference {};
 
     if (! ref.found)
     {
@@ -235,7 +237,10 @@ bool PresetFileManager::loadFromDocument (const juce::XmlElement& document, cons
     else
     {
         if (ref.file != juce::File())
+        {
+            const juce::ScopedValueSetter<bool> following (followingReference, true);
             loadPresetFile (ref.file.getFullPathName(), nullptr);
+        }
 
         const auto current = fileFromPath (currentPreset);
         listeners.call ([&] (PresetFileManagerListener& l) { l.presetLoaded (*this, current, nameOf (current)); });
@@ -545,7 +550,9 @@ bool PresetFileManager::loadStateFromClipboardText (const juce::String& text)
     if (text.trim().isEmpty())
         return false;
 
-    if (const auto document = SafeXml::parse (text))
+    // Like a preset file or a host state, another product's document is not applied.
+    if (const auto document = SafeXml::parse (text);
+        document != nullptr && document->getTagName().equalsIgnoreCase (processor.getRootTag()))
         return loadFromDocument (*document, {});
 
     return false;

@@ -145,6 +145,7 @@ private:
     juce::String description, author, currentPreset;
     juce::StringArray factoryFiles, designersFiles, userFiles, recentFiles;
     int recentLimit = 10;
+    bool followingReference = false;
     std::atomic<bool> modified { false }, modifiedAnnouncementPending { false };
 
     JUCE_DECLARE_NON_COPYABLE (PresetFileManager)

@@ -2,6 +2,9 @@
 // the default preset, renaming and saving (with the refusals that protect other files), and
 // the clipboard form.
 #include "StateTestSupport.h"
+#include "support/AllocationGuard.h"
+
+#include <thread>
 
 namespace
 {
@@ -244,8 +247,15 @@ TEST_F (PresetFiles, ModifiedFlagRaisedOnTheAudioThreadIsAnnouncedOnTheMessageTh
     manager().addListener (&listener);
     listener.events.clear();
 
-    std::thread automation ([this] { ProcessorHarness::set (*p, "Mix", 40.0f); });
+    long allocations = -1;
+    std::thread automation ([this, &allocations]
+    {
+        const AllocationGuard guard;
+        ProcessorHarness::set (*p, "Mix", 40.0f);
+        allocations = guard.count();
+    });
     automation.join();
+    EXPECT_EQ (allocations, 0);
 
     EXPECT_TRUE (manager().isModified());
     EXPECT_TRUE (listener.events.isEmpty());

@@ -3,14 +3,15 @@
 #include "halvex/state/AppFolders.h"
 
 /** Points every data folder (and so the preferences file) into a fresh temporary root for
-    the lifetime of the object, and removes it afterwards. */
+    the lifetime of the object, and removes it afterwards. The name is unique across the
+    test processes ctest runs side by side. */
 class ScopedFolderRoot
 {
 public:
     ScopedFolderRoot()
         : previous (halvex::AppFolders::getRoot()),
           root (juce::File::getSpecialLocation (juce::File::tempDirectory)
-                    .getNonexistentChildFile ("velmora-folders", {}, false))
+                    .getChildFile ("velmora-folders-" + juce::Uuid().toString()))
     {
         root.createDirectory();
         halvex::AppFolders::setRootOverride (root);
