@@ -550,9 +550,8 @@ bool PresetFileManager::loadStateFromClipboardText (const juce::String& text)
     if (text.trim().isEmpty())
         return false;
 
-    // Like a preset file or a host state, another product's document is not applied.
-    if (const auto document = SafeXml::parse (text);
-        document != nullptr && document->getTagName().equalsIgnoreCase (processor.getRootTag()))
+    // The root tag is not compared: the tracked managers take their own elements from it.
+    if (const auto document = SafeXml::parse (text))
         return loadFromDocument (*document, {});
 
     return false;

@@ -1,11 +1,75 @@
 #include "SafeXml.h"
 
+#include <filesystem>
+
 namespace halvex::SafeXml
 {
 namespace
 {
+    // JUCE's parser decodes the character under its cursor but steps past a multi-byte
+    // sequence by its first byte alone. On malformed or overlong UTF-8 the two disagree and
+    // the parser meets '<' and '/' that a scan of the bytes never sees, so only text in the
+    // one canonical encoding goes on.
+    bool isCanonicalUtf8 (const juce::String& text)
+    {
+        for (auto p = text.getCharPointer(); ! p.isEmpty();)
+        {
+            const auto* start = p.getAddress();
+
+            if ((signed char) *start >= 0)
+            {
+                ++p;
+                continue;
+            }
+
+            const auto c = p.getAndAdvance();
+            const auto length = (size_t) (p.getAddress() - start);
+
+            char canonical[8] = {};
+            juce::CharPointer_UTF8 (canonical).write (c);
+
+            if (c == 0 || juce::CharPointer_UTF8::getBytesRequiredFor (c) != length
+                || std::memcmp (canonical, start, length) != 0)
+                return false;
+        }
+
+        return true;
+    }
+
+    // Without a DTD only the predefined entities and character references mean anything.
+    // The parser reads any other "&...;" up to the next ';' whatever it holds, and parses it
+    // as elements when it starts with '<': it would skip, or add, what this scan counts.
+    bool isKnownReference (const char* text, size_t length, size_t at)
+    {
+        const auto* p = text + at + 1;
+        const auto rest = length - at - 1;
+
+        for (const auto* name : { "amp;", "lt;", "gt;", "quot;", "apos;" })
+            if (const auto n = std::strlen (name); rest >= n && std::memcmp (p, name, n) == 0)
+                return true;
+
+        if (rest < 3 || p[0] != '#')
+            return false;
+
+        const bool hex = p[1] == 'x';
+        size_t digits = 0;
+
+        for (size_t k = hex ? 2 : 1; k < rest; ++k, ++digits)
+        {
+            if (p[k] == ';')
+                return digits > 0;
+
+            if (! (hex ? juce::CharacterFunctions::getHexDigitValue ((juce::juce_wchar) p[k]) >= 0
+                       : (p[k] >= '0' && p[k] <= '9')))
+                return false;
+        }
+
+        return false;
+    }
+
     // Scans tags the way the parser will meet them: quoted attribute values may hold '>',
-    // comments, CDATA and processing instructions do not nest.
+    // comments, CDATA and processing instructions do not nest. Anything the parser would read
+    // differently ('<' inside a tag, unknown references) is refused rather than second-guessed.
     bool structureIsAcceptable (const char* text, size_t length)
     {
         int depth = 0;
@@ -31,6 +95,9 @@ namespace
         {
             if (text[i] != '<')
             {
+                if (text[i] == '&' && ! isKnownReference (text, length, i))
+                    return false;
+
                 ++i;
                 continue;
             }
@@ -64,6 +131,11 @@ namespace
             {
                 const char c = text[i++];
 
+                // The parser skips comments inside a tag and ends a tag at a stray quote; no
+                // document of ours has either, nor a '<' in an attribute value.
+                if (c == '<' || (c == '&' && ! isKnownReference (text, length, i - 1)))
+                    return false;
+
                 if (quote != 0)
                 {
                     if (c == quote)
@@ -92,7 +164,7 @@ bool isAcceptable (const juce::String& text)
 {
     const auto utf8 = text.toRawUTF8();
     const auto length = text.getNumBytesAsUTF8();
-    return length <= maxBytes && structureIsAcceptable (utf8, length);
+    return length <= maxBytes && isCanonicalUtf8 (text) && structureIsAcceptable (utf8, length);
 }
 
 std::unique_ptr<juce::XmlElement> parse (const juce::String& text)
@@ -112,6 +184,11 @@ std::unique_ptr<juce::XmlElement> parse (const juce::String& text)
 
 std::unique_ptr<juce::XmlElement> parseFile (const juce::File& file)
 {
+    // Only regular files: opening a FIFO named like a preset would block the caller for good.
+    std::error_code error;
+    if (! std::filesystem::is_regular_file (file.getFullPathName().toStdString(), error))
+        return {};
+
     // Reads through a bounded buffer rather than trusting the reported size: a device file
     // reports 0 and never ends.
     juce::FileInputStream in (file);

@@ -23,7 +23,9 @@ namespace SafeXml
     /** The inverse of juce::AudioProcessor::copyXmlToBinary, with the limits above. */
     std::unique_ptr<juce::XmlElement> parseBinary (const void* data, size_t sizeInBytes);
 
-    /** True when the text passes the structural checks (size, DOCTYPE, nesting). */
+    /** True when the text passes the structural checks: size, no DOCTYPE, nesting, one
+        canonical UTF-8 encoding, only the predefined entities and character references,
+        and no '<' inside a tag; JUCE's parser reads those differently from this scan. */
     bool isAcceptable (const juce::String& text);
 }
 

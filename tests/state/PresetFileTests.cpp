@@ -4,6 +4,7 @@
 #include "StateTestSupport.h"
 #include "support/AllocationGuard.h"
 
+#include <sys/stat.h>
 #include <thread>
 
 namespace
@@ -70,6 +71,21 @@ TEST_F (PresetFiles, ListsValidPresetsRecursivelyInNaturalOrder)
     EXPECT_EQ (p->getProgramName (0), "Mine");
     EXPECT_EQ (p->getProgramName (1), "a");
     EXPECT_EQ (p->getProgramName (99), "");
+}
+
+TEST_F (PresetFiles, SpecialFilesNamedLikePresetsAreSkippedWithoutOpeningThem)
+{
+    // Opening a FIFO blocks until a writer appears: the scan must never try.
+    userPresets().createDirectory();
+    const auto fifo = userPresets().getChildFile ("Pipe.qopreset");
+    ASSERT_EQ (mkfifo (fifo.getFullPathName().toRawUTF8(), 0600), 0);
+    writePreset (userPresets().getChildFile ("Real.qopreset"), "Mix=10");
+
+    rescanFactory();
+    EXPECT_EQ (manager().getUserFiles().size(), 1);
+    EXPECT_FALSE (manager().isValidPresetFile (fifo.getFullPathName()));
+    manager().loadPresetFile (fifo.getFullPathName(), nullptr);
+    EXPECT_EQ (manager().getCurrentPreset(), "");
 }
 
 TEST_F (PresetFiles, UndoOfALoadRestoresValuesNameAndModifiedFlag)
