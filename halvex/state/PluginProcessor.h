@@ -42,6 +42,10 @@ public:
     virtual std::unique_ptr<juce::XmlElement> createPresetRootElement() const;
     virtual juce::PropertiesFile::Options getPropertiesFileOptions() const;
     virtual void nativeParamChanged (Param&, int source, double value, double normalisedValue) = 0;
+    /** The maker's update server (base of the checker's requests) and product page, handed
+        to the editor. */
+    virtual juce::URL getUpdateServerAddress() const { return {}; }
+    virtual juce::URL getProductPageAddress() const { return {}; }
 
     /** Called by the plug-in entry point right after the product's constructor (message
         thread): creates the freezer and the preset file managers and reads the MIDI programs. */

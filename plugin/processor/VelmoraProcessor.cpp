@@ -1,4 +1,5 @@
 #include "VelmoraProcessor.h"
+#include "VelmoraConfig.h"
 
 #include "../dsp/VelmoraDetuneProcessor.h"
 #include "../dsp/VelmoraMultiProcessor.h"
@@ -33,6 +34,9 @@ VelmoraProcessor::VelmoraProcessor()
     : halvex::PluginProcessor ("Velmora", "Quarno", "1.1.0"),
       hostIsLive (juce::PluginHostType().isAbletonLive())
 {
+    localisation = std::make_unique<VelmoraLocalisedStringsManager> (getGlobalPreferences());
+    localisation->initialise();
+
     createParameters();
 
     algorithms[0] = std::make_unique<VelmoraRetroProcessor>();
@@ -466,3 +470,6 @@ void VelmoraProcessor::filterWet (int n) noexcept
             slot.reset();
     }
 }
+
+juce::URL VelmoraProcessor::getUpdateServerAddress() const { return juce::URL (VelmoraConfig::updateServerAddress); }
+juce::URL VelmoraProcessor::getProductPageAddress() const { return juce::URL (VelmoraConfig::productPageAddress); }

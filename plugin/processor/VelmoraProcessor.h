@@ -5,6 +5,7 @@
 #include "../../halvex/state/PluginProcessor.h"
 #include "../dsp/ChorusProcessorBase.h"
 #include "Smoothers.h"
+#include "VelmoraLocalisedStringsManager.h"
 
 #include <array>
 #include <atomic>
@@ -27,6 +28,10 @@ public:
     void processPluginBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     juce::AudioProcessorEditor* createEditorInstance() override;
     void nativeParamChanged (halvex::Param&, int, double, double) override {}
+    juce::URL getUpdateServerAddress() const override;
+    juce::URL getProductPageAddress() const override;
+
+    VelmoraLocalisedStringsManager& getLocalisation() noexcept { return *localisation; }
 
     /** Any thread: the tree state calls it on every change. */
     void parameterChanged (const juce::String& parameterID, float newValue) override;
@@ -70,6 +75,7 @@ private:
     std::atomic<float> lowpassHz { 20000.0f }, hipassHz { 20.0f };
     std::array<std::atomic<float>, numModes> rate {}, depth {}, width {};
 
+    std::unique_ptr<VelmoraLocalisedStringsManager> localisation;
     std::array<std::unique_ptr<ChorusProcessorBase>, numModes> algorithms;
 
     RampedValue rateSmoother[numModes], depthSmoother[numModes], widthSmoother[numModes];
