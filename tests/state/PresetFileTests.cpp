@@ -255,6 +255,20 @@ TEST_F (PresetFiles, ClipboardTextIsOneLineAndPastesIntoTheCurrentPreset)
     EXPECT_FLOAT_EQ (plain (*other, "Mix"), 20.0f);
 }
 
+TEST_F (PresetFiles, CopyAndPasteGoThroughTheSystemClipboard)
+{
+    if (juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}).isEmpty())
+        GTEST_SKIP() << "the system clipboard needs a display (the test command runs under Xvfb)";
+
+    ProcessorHarness::set (*p, "Mix", 27.0f);
+    manager().copyStateToClipboard();
+    EXPECT_EQ (juce::SystemClipboard::getTextFromClipboard(), manager().getStateAsClipboardText());
+
+    const auto other = makeInstance();
+    other->getPresetManager()->pasteStateFromClipboard();
+    EXPECT_FLOAT_EQ (plain (*other, "Mix"), 27.0f);
+}
+
 TEST_F (PresetFiles, ModifiedFlagRaisedOnTheAudioThreadIsAnnouncedOnTheMessageThread)
 {
     const auto a = writePreset (userPresets().getChildFile ("A.qopreset"), "Mix=20");
