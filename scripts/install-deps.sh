@@ -10,7 +10,7 @@ packages=(
   libasound2-dev libfreetype-dev libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth fonts-noto-mono
-  jalv jackd2 lilv-utils sordi
+  jalv jackd2 lilv-utils sordi jack-tools xdotool python3
   clang libclang-rt-14-dev
 )
 
