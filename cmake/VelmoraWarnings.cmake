@@ -1,6 +1,10 @@
 # Our own code compiles warning-free with these.
 add_library(velmora_warnings INTERFACE)
-target_compile_options(velmora_warnings INTERFACE -Wall -Wextra -Wshadow=local -Wno-unknown-pragmas)
+target_compile_options(velmora_warnings INTERFACE -Wall -Wextra -Wno-unknown-pragmas)
+# GCC's spelling; clang (the sanitizer and fuzzing build) has no local-only variant.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(velmora_warnings INTERFACE -Wshadow=local)
+endif()
 
 # GCC 12 flags juce::ListenerList's iterator, which links a stack object into the list for
 # the duration of a call and unlinks it on exit: a false positive inside JUCE's template,

@@ -412,6 +412,11 @@ void PluginProcessor::setStateInformation (const void* data, int sizeInBytes)
     if (sizeInBytes <= 0)
         return;
 
+    // Hosts restore from their own thread (LV2 hosts always; JUCE's wrapper passes the call
+    // straight through) while this plug-in's message thread runs the timers that touch the
+    // same parameters and managers: a restore raced them and lost values. Hold them off.
+    const juce::MessageManagerLock messageThread;
+
     const auto document = SafeXml::parseBinary (data, (size_t) sizeInBytes);
 
     if (document == nullptr || ! document->getTagName().equalsIgnoreCase (getRootTag()))

@@ -547,7 +547,9 @@ juce::String PresetFileManager::getStateAsClipboardText()
 
 bool PresetFileManager::loadStateFromClipboardText (const juce::String& text)
 {
-    if (text.trim().isEmpty())
+    // Pasted bytes come from any application, unchecked. JUCE's string functions (trim here)
+    // step over malformed UTF-8 by its lead byte and read past the end: the gate goes first.
+    if (! SafeXml::isAcceptable (text) || text.trim().isEmpty())
         return false;
 
     // The root tag is not compared: the tracked managers take their own elements from it.

@@ -1,6 +1,9 @@
 #include "SafeXml.h"
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <string_view>
 
 namespace halvex::SafeXml
 {
@@ -67,6 +70,40 @@ namespace
         return false;
     }
 
+    // Inside an element JUCE's parser skips a processing instruction like white space, then,
+    // finding text, rolls back to before it and stops at its '<' again: text after one loops
+    // for ever. Only markup may follow one there, past white space, comments and others.
+    bool isFollowedByMarkup (const char* text, size_t length, size_t i)
+    {
+        while (i < length)
+        {
+            const char c = text[i];
+
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            {
+                ++i;
+                continue;
+            }
+
+            if (c != '<')
+                return false;
+
+            // Searched for from where the parser starts looking.
+            const bool comment = length - i >= 4 && std::memcmp (text + i, "<!--", 4) == 0;
+            if (! comment && ! (length - i >= 2 && text[i + 1] == '?'))
+                return true;
+
+            const std::string_view terminator = comment ? "-->" : "?>";
+            const auto* end = std::search (text + i + (comment ? 4 : 2), text + length, terminator.begin(), terminator.end());
+            if (end == text + length)
+                return true; // unterminated: the parser stops there
+
+            i = (size_t) (end - text) + terminator.size();
+        }
+
+        return true;
+    }
+
     // Scans tags the way the parser will meet them: quoted attribute values may hold '>',
     // comments, CDATA and processing instructions do not nest. Anything the parser would read
     // differently ('<' inside a tag, unknown references) is refused rather than second-guessed.
@@ -106,7 +143,13 @@ namespace
 
             if (rest >= 4 && std::memcmp (text + i, "<!--", 4) == 0)  { i += 4; skipPast ("-->"); continue; }
             if (rest >= 9 && std::memcmp (text + i, "<![CDATA[", 9) == 0) { i += 9; skipPast ("]]>"); continue; }
-            if (rest >= 2 && text[i + 1] == '?') { i += 2; skipPast ("?>"); continue; }
+            if (rest >= 2 && text[i + 1] == '?')
+            {
+                i += 2;
+                if (skipPast ("?>") && depth > 0 && ! isFollowedByMarkup (text, length, i))
+                    return false;
+                continue;
+            }
 
             if (rest >= 2 && text[i + 1] == '!')
             {

@@ -19,6 +19,14 @@ UpdateChecker::Version UpdateChecker::Version::parse (const juce::String& text)
     v.major = pieces[0].getIntValue();
     v.minor = pieces[1].getIntValue();
     v.patch = pieces[2].getIntValue();
+
+    // The answer comes from the network: numbers past these would overflow score(), and a
+    // beta numbered 99 or more would rank with or above its release.
+    v.major = juce::jlimit (0, 99999, v.major);
+    v.minor = juce::jlimit (0, 99999, v.minor);
+    v.patch = juce::jlimit (0, 99999, v.patch);
+    if (v.beta)
+        v.betaNumber = juce::jlimit (0, 98, v.betaNumber);
     return v;
 }
 

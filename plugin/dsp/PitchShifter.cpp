@@ -127,7 +127,11 @@ void PitchShifter::processFrame() noexcept
         float t = phi - previous[k];
         previous[k] = phi;
         t -= (float) k * expectedPhaseStep;
-        int q = (int) (t / pi);
+        // A NaN (from a non-finite input sample) must not reach the int conversion, where it
+        // is undefined: std::max maps it to the bound. The bin stays NaN either way and the
+        // processor's guard resets the chain. Finite values are far inside the bounds, and
+        // this form still vectorises.
+        int q = (int) std::max (-1.0e9f, std::min (t / pi, 1.0e9f));
         if (q & 1)
             q += q >= 0 ? 1 : -1;
         t -= pi * (float) q;

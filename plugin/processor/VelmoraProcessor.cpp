@@ -7,6 +7,7 @@
 #include "../dsp/VelmoraRetroProcessor.h"
 #include "VelmoraParameterTexts.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -18,12 +19,38 @@ using Attributes = juce::AudioProcessorValueTreeStateParameterAttributes;
 constexpr int parameterVersion = 1;
 constexpr float frequencySkew = 0.36427587f;
 
+// Rate, depth and width per mode, in mode order; createParameters builds the same IDs from
+// chorusModeName.
+constexpr const char* modeParameterIDs[VelmoraProcessor::numModes][3] = {
+    { "RetroRate", "RetroDepth", "RetroWidth" },
+    { "MultiRate", "MultiDepth", "MultiWidth" },
+    { "DetuneRate", "DetuneDepth", "DetuneWidth" },
+    { "RandRate", "RandDepth", "RandWidth" },
+};
+
+/** The same range, reading NaN as the default. JUCE's clamps pass NaN through, and a host
+    may send one as a normalised value; it would reach the DSP (a NaN rate indexes the LFO
+    table out of bounds) and the saved state. */
+juce::NormalisableRange<float> nanReadsAsDefault (const juce::NormalisableRange<float>& range, float defaultValue)
+{
+    juce::NormalisableRange<float> guarded (
+        range.start, range.end,
+        [range, defaultValue] (float, float, float p) { return std::isnan (p) ? defaultValue : range.convertFrom0to1 (p); },
+        [range, defaultValue] (float, float, float v) { return range.convertTo0to1 (std::isnan (v) ? defaultValue : v); },
+        [range, defaultValue] (float, float, float v) { return std::isnan (v) ? defaultValue : range.snapToLegalValue (v); });
+    // What hosts and editors read of the shape: the step count comes from the interval.
+    guarded.interval = range.interval;
+    guarded.skew = range.skew;
+    guarded.symmetricSkew = range.symmetricSkew;
+    return guarded;
+}
+
 std::unique_ptr<Parameter> makeParameter (const juce::String& id, const juce::String& name, const juce::String& label,
                                           juce::NormalisableRange<float> range, float defaultValue,
                                           std::function<juce::String (float)> toText,
                                           std::function<float (const juce::String&)> fromText)
 {
-    return std::make_unique<Parameter> (juce::ParameterID { id, parameterVersion }, name, range, defaultValue,
+    return std::make_unique<Parameter> (juce::ParameterID { id, parameterVersion }, name, nanReadsAsDefault (range, defaultValue), defaultValue,
                                         Attributes().withLabel (label)
                                             .withStringFromValueFunction ([f = std::move (toText)] (float v, int) { return f (v); })
                                             .withValueFromStringFunction (std::move (fromText)));
@@ -159,12 +186,13 @@ void VelmoraProcessor::parameterChanged (const juce::String& id, float value)
     if (id == "Lowpass") { lowpassHz.store (value, relaxed); return; }
     if (id == "Hipass") { hipassHz.store (value, relaxed); return; }
 
+    // The wrappers call this on the audio thread for host changes: compare, never build, strings.
     for (int i = numModes; --i >= 0;)
     {
-        const auto mode = chorusModeName (i);
-        if (id == mode + "Rate") { rate[(size_t) i].store (value * 0.01f, relaxed); return; }
-        if (id == mode + "Depth") { depth[(size_t) i].store (value * 0.01f, relaxed); return; }
-        if (id == mode + "Width") { width[(size_t) i].store (value * 0.01f, relaxed); return; }
+        const auto& ids = modeParameterIDs[i];
+        if (id == ids[0]) { rate[(size_t) i].store (value * 0.01f, relaxed); return; }
+        if (id == ids[1]) { depth[(size_t) i].store (value * 0.01f, relaxed); return; }
+        if (id == ids[2]) { width[(size_t) i].store (value * 0.01f, relaxed); return; }
     }
 }
 
@@ -289,9 +317,13 @@ void VelmoraProcessor::processPluginBlock (juce::AudioBuffer<float>& buffer, juc
     if (n <= 0 || numChannels < 2)
         return;
 
-    // 1. Upmix.
-    if (! buffer.hasBeenCleared())
-        for (int c = juce::jmax (1, getTotalNumInputChannels()); c < numChannels; ++c)
+    // 1. Upmix. With the input bus switched off the buffer holds no input, only what the
+    // wrapper left in its output channels (stale or uninitialised): that is silence.
+    const int inputs = getTotalNumInputChannels();
+    if (inputs == 0)
+        buffer.clear();
+    else if (! buffer.hasBeenCleared())
+        for (int c = inputs; c < numChannels; ++c)
             buffer.copyFrom (c, 0, buffer, 0, 0, n);
 
     if (! buffer.hasBeenCleared())

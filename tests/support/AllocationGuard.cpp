@@ -19,7 +19,7 @@ namespace
 thread_local int guardDepth = 0;
 thread_local long allocationCount = 0;
 
-inline void noteAllocation() noexcept
+[[maybe_unused]] inline void noteAllocation() noexcept
 {
     if (guardDepth > 0)
     {
@@ -38,7 +38,13 @@ AllocationGuard::AllocationGuard() : startCount (allocationCount) { ++guardDepth
 AllocationGuard::~AllocationGuard() { --guardDepth; }
 long AllocationGuard::count() const { return allocationCount - startCount; }
 
-// Sanitizer builds bring their own allocator; the guard is then a no-op.
+// Sanitizer builds bring their own allocator; the guard is then a no-op. GCC names them with
+// macros, clang 14 only through __has_feature.
+#if defined(__has_feature)
+ #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  #define VELMORA_NO_ALLOCATION_HOOKS 1
+ #endif
+#endif
 #if ! defined(__SANITIZE_ADDRESS__) && ! defined(__SANITIZE_THREAD__) && ! defined(VELMORA_NO_ALLOCATION_HOOKS)
 extern "C"
 {
