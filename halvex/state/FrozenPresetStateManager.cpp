@@ -17,15 +17,7 @@ FrozenPresetStateManager::FrozenPresetStateManager (juce::AudioProcessor& p, Par
 
 juce::StringArray FrozenPresetStateManager::getParamIDs() const
 {
-    juce::StringArray ids;
-
-    for (auto* parameter : processor.getParameters())
-        ids.add (ProcessorParamsSet::getParamID (*parameter));
-
-    if (nativeParams != nullptr)
-        ids.addArray (nativeParams->getParamIDs());
-
-    return ids;
+    return ProcessorParamsSet::getAllParamIDs (processor, nativeParams);
 }
 
 bool FrozenPresetStateManager::isFrozen (const juce::String& paramID) const

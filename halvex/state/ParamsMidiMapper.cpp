@@ -18,15 +18,7 @@ ParamsMidiMapper::~ParamsMidiMapper()
 
 juce::StringArray ParamsMidiMapper::getParamIDs() const
 {
-    juce::StringArray ids;
-
-    for (auto* parameter : processor.getParameters())
-        ids.add (ProcessorParamsSet::getParamID (*parameter));
-
-    if (nativeParams != nullptr)
-        ids.addArray (nativeParams->getParamIDs());
-
-    return ids;
+    return ProcessorParamsSet::getAllParamIDs (processor, nativeParams);
 }
 
 int ParamsMidiMapper::controllerForParam (const juce::String& paramID) const

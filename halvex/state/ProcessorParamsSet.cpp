@@ -1,6 +1,7 @@
 #include "ProcessorParamsSet.h"
 
 #include "FrozenPresetStateManager.h"
+#include "Param.h"
 
 namespace halvex
 {
@@ -22,6 +23,19 @@ juce::String ProcessorParamsSet::getParamID (juce::AudioProcessorParameter& para
         return withID->paramID;
 
     return juce::String (parameter.getParameterIndex());
+}
+
+juce::StringArray ProcessorParamsSet::getAllParamIDs (juce::AudioProcessor& processor, const ParamSet* nativeParams)
+{
+    juce::StringArray ids;
+
+    for (auto* parameter : processor.getParameters())
+        ids.add (getParamID (*parameter));
+
+    if (nativeParams != nullptr)
+        ids.addArray (nativeParams->getParamIDs());
+
+    return ids;
 }
 
 void ProcessorParamsSet::getState (juce::XmlElement& element)

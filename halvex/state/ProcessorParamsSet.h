@@ -8,6 +8,7 @@ namespace halvex
 {
 
 class FrozenPresetStateManager;
+class ParamSet;
 
 /** The processor's host-visible parameters as one preset element of plain values. */
 class ProcessorParamsSet : public PresetStateManager,
@@ -28,6 +29,9 @@ public:
     void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
 
     static juce::String getParamID (juce::AudioProcessorParameter&);
+    /** Every parameter ID the freezer and the MIDI mapper know: the processor's in order,
+        then the native ones (the native set may be null). */
+    static juce::StringArray getAllParamIDs (juce::AudioProcessor&, const ParamSet* nativeParams);
 
 private:
     juce::AudioProcessor& processor;
