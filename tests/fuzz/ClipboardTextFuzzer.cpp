@@ -1,5 +1,5 @@
-// Pasted text, through both preset managers of one long-lived instance: anything the
-// clipboard holds, in any encoding the system hands over as UTF-8.
+// Pasted text, through both preset managers of one long-lived instance: whatever bytes
+// another application put on the clipboard, handed over by JUCE as UTF-8 without a check.
 #include "FuzzSupport.h"
 
 namespace

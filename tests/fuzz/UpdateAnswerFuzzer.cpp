@@ -1,5 +1,5 @@
-// The update server's answer: "key:value;..." pairs, and every value read as a version the
-// way the checker ranks it against the running one.
+// The update server's answer: "key:value;..." pairs, the whole answer and every value read
+// as a version and ranked the way the checker compares it with the running one.
 #include "FuzzSupport.h"
 
 #include "halvex/state/UpdateChecker.h"
