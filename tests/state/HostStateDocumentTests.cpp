@@ -130,6 +130,19 @@ TEST_F (HostState, WithoutACurrentPresetTheValuesApplyDirectly)
     EXPECT_EQ (b->getEditorHeight(), -1);
 }
 
+TEST_F (HostState, InstancePreferencesAreCappedSoAHugeListCannotStallARestore)
+{
+    // Pair lookups are linear: tens of thousands of keys once took half a minute to restore.
+    auto p = makeInstance();
+    auto xml = stateXml (*p);
+    auto* prefs = xml->getChildByName ("instancePrefs");
+    for (int i = 0; i < 1000; ++i)
+        prefs->setAttribute ("key" + juce::String (i), i);
+
+    restoreXml (*p, *xml);
+    EXPECT_EQ (p->getInstancePreferences().getPairs().size(), 256);
+}
+
 TEST_F (HostState, AnotherProductsDocumentChangesNothing)
 {
     auto p = makeInstance();
