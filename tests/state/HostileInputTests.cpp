@@ -188,15 +188,6 @@ juce::MemoryBlock framed (const Bytes& text, juce::uint32 magic = 0x21324356, ju
     return out.getMemoryBlock();
 }
 
-#if defined(__has_feature)
- #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-  #define VELMORA_SANITIZED 1
- #endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
- #define VELMORA_SANITIZED 1
-#endif
-
 /** Catches a load that hangs (quadratic work on a 4 MB document ran for hours). A guard, not
     a speed test: sanitizer builds run many times slower, so the bound is generous. */
 class TimeBudget
