@@ -235,12 +235,16 @@ echo "test file at the defaults: $summary"
 # (only its GTK front end does, from a dialog) and delivers -c values for patch parameters
 # only with a UI open, so this stage runs jalv.gtk3 with its generic UI on a private X server
 # and drives the Save dialog with xdotool. A private server: no other test can take the focus.
-exec 5>"$work/display"
-timeout --foreground -k 5 40 Xvfb -displayfd 5 -nolisten tcp -screen 0 1024x768x24 >"$work/xvfb.log" 2>&1 3>&- 4>&- &
-pids+=($!)
-exec 5>&-
-for _ in $(seq 100); do grep -q '[0-9]' "$work/display" && break; sleep 0.1; done
-display=:$(tr -dc 0-9 <"$work/display")
+# Not display :0: a JUCE process without DISPLAY falls back to :0.0, so a test running beside
+# this one would attach to this server and die with it.
+display=:
+for n in $(seq 50 99); do
+  [ -e "/tmp/.X$n-lock" ] && continue
+  timeout --foreground -k 5 40 Xvfb ":$n" -nolisten tcp -screen 0 1024x768x24 >"$work/xvfb.log" 2>&1 3>&- 4>&- &
+  xvfb_pid=$!
+  for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$n" ] && break; kill -0 "$xvfb_pid" 2>/dev/null || break; sleep 0.1; done
+  if [ -S "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then pids+=("$xvfb_pid"); display=":$n"; break; fi
+done
 [ "$display" != : ] || fail "Xvfb did not start"
 gui() { DISPLAY=$display limit 10 xdotool "$@"; }
 

@@ -73,7 +73,8 @@ public:
 
 private:
     std::atomic<double> value;
-    juce::ListenerList<Listener> listeners;
+    // Values arrive from MIDI on the audio thread as well as from the message thread.
+    AtomicListeners<Listener, 16> listeners;
 
     JUCE_DECLARE_NON_COPYABLE (Param)
 };

@@ -382,6 +382,10 @@ void PluginProcessor::runSetCurrentProgram (int index)
 //==============================================================================
 void PluginProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
+    // Saving reads the same managers a restore or a program change rewrites; a host may save
+    // from one thread while it restores from another (see below).
+    const juce::MessageManagerLock messageThread;
+
     juce::XmlElement root (getRootTag());
     root.setAttribute ("pluginEditorWidth", editorWidth);
     root.setAttribute ("pluginEditorHeight", editorHeight);

@@ -41,7 +41,6 @@ bool PresetStateManager::loadStateFrom (const juce::XmlElement& document)
 
 void PresetStateManager::notifyStateChanged()
 {
-    // ListenerList walks from the newest listener to the oldest.
     listeners.call ([this] (Listener& l) { l.presetStateChanged (*this); });
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AtomicListeners.h"
+
 #include <juce_core/juce_core.h>
 
 namespace halvex
@@ -15,7 +17,8 @@ public:
     {
     public:
         virtual ~Listener() = default;
-        /** The managed state changed. Called on the thread that changed it. */
+        /** The managed state changed. Called on the thread that changed it, which may be the
+            audio thread or a host's automation thread, several at once. */
         virtual void presetStateChanged (PresetStateManager&) = 0;
     };
 
@@ -36,6 +39,7 @@ public:
     /** Applies this manager's element of the document; false (and no change) when it has none. */
     bool loadStateFrom (const juce::XmlElement& document);
 
+    /** Message thread only. */
     void addListener (Listener* l) { listeners.add (l); }
     void removeListener (Listener* l) { listeners.remove (l); }
 
@@ -43,12 +47,12 @@ public:
     static const juce::XmlElement* findChild (const juce::XmlElement& parent, const juce::String& tag);
 
 protected:
-    /** Tells every listener, newest first. */
+    /** Tells every listener; safe from any thread. */
     void notifyStateChanged();
 
 private:
     const juce::String name;
-    juce::ListenerList<Listener> listeners;
+    AtomicListeners<Listener, 8> listeners;
 
     JUCE_DECLARE_WEAK_REFERENCEABLE (PresetStateManager)
     JUCE_DECLARE_NON_COPYABLE (PresetStateManager)

@@ -2,6 +2,8 @@
 // undo coalescing, two-pass loading) and the processor's own parameters as a preset element.
 #include "StateTestSupport.h"
 
+#include <thread>
+
 namespace
 {
 using halvex::Param;
@@ -102,6 +104,47 @@ TEST (NativeParamSet, LoadsMetaParametersFirstAndFillsTheGaps)
         p->removeListener (&recorder);
 }
 
+// Values reach native parameters from MIDI on the audio thread while the message thread sets
+// them too; listeners come and go on the message thread meanwhile. A listener list that is not
+// safe for concurrent calls corrupts itself here (ThreadSanitizer reports it in CI).
+TEST (NativeParam, ChangesFromSeveralThreadsAtOnceReachEveryListener)
+{
+    Param p ("Gain", "Gain", "", 0.0, 127.0, 1.0, 0.0);
+    struct Counting : Param::Listener
+    {
+        std::atomic<long> calls { 0 };
+        void paramValueChanged (Param&, int, double, double) override { ++calls; }
+    } steady, transient;
+    p.addListener (&steady);
+
+    std::atomic<bool> running { true };
+    std::atomic<long> midiChanges { 0 };
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 2; ++t)
+        writers.emplace_back ([&, t]
+        {
+            for (int i = 0; running.load(); ++i, ++midiChanges)
+                p.setValueFromMidi ((i * 2 + t) % 128, 2);
+        });
+
+    for (int i = 0; i < 2000 || midiChanges.load() < 20000; ++i)
+    {
+        p.setValue ((double) (i % 128), 0, nullptr);
+        p.addListener (&transient);
+        p.removeListener (&transient);
+    }
+
+    running = false;
+    for (auto& w : writers)
+        w.join();
+
+    EXPECT_GT (steady.calls.load(), 2000) << "the listener that stayed heard the changes";
+    const auto after = transient.calls.load();
+    p.setValue (p.getValue() < 64.0 ? 100.0 : 10.0, 0, nullptr);
+    EXPECT_EQ (transient.calls.load(), after) << "a removed listener is not called again";
+    p.removeListener (&steady);
+}
+
 class ProcessorSet : public StateTest
 {
 protected:
@@ -156,6 +199,33 @@ TEST_F (ProcessorSet, WritesPlainValuesThatReadBackExactly)
     other->getProcessorParams().setState (element);
     for (auto* param : p->getParameters())
         EXPECT_EQ (param->getValue(), other->getParameters()[param->getParameterIndex()]->getValue()) << param->getName (32);
+}
+
+// Host automation arrives on several threads at once (the audio thread during playback and
+// the host's own threads otherwise); each change marks the loaded preset modified.
+TEST_F (ProcessorSet, AutomationFromSeveralThreadsAtOnceMarksThePresetModified)
+{
+    auto* manager = p->getPresetManager();
+    ASSERT_NE (manager, nullptr);
+    const auto preset = writePreset (userPresets().getChildFile ("Calm.qopreset"), "Mix=40");
+    manager->loadPresetFile (preset.getFullPathName(), nullptr);
+    manager->dispatchPendingNotifications();
+    ASSERT_FALSE (manager->isModified());
+
+    std::vector<std::thread> hosts;
+    for (int t = 0; t < 3; ++t)
+        hosts.emplace_back ([&, t]
+        {
+            juce::Random random (t);
+            const auto& params = p->getParameters();
+            for (int i = 0; i < 20000; ++i)
+                params[random.nextInt (params.size())]->setValueNotifyingHost (random.nextFloat());
+        });
+    for (auto& h : hosts)
+        h.join();
+
+    manager->dispatchPendingNotifications();
+    EXPECT_TRUE (manager->isModified());
 }
 
 } // namespace
