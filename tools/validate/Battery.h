@@ -106,6 +106,7 @@ void audioChecks (Battery&);      // lifecycle, sample rates, block sizes, layou
 void parameterChecks (Battery&);  // bad values and texts, play heads
 void stateChecks (Battery&);
 void threadChecks (Battery&);     // real-time safety, concurrency
+void editorChecks (Battery&);     // the editor opened and closed while processing
 
 //==============================================================================
 /** The product's parameters as a host sees them, by the product's IDs (the display names

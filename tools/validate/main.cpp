@@ -11,6 +11,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <iostream>
 #include <thread>
@@ -18,6 +19,19 @@
 
 namespace
 {
+// Hosts install an X error handler (their toolkit does); JUCE only does so in its own
+// applications. Without one, Xlib's default exits on the first harmless error, such as a
+// property JUCE sets with an atom a server without a window manager lacks.
+void installXErrorHandler()
+{
+    if (auto* x11 = dlopen ("libX11.so.6", RTLD_LAZY | RTLD_LOCAL))
+    {
+        using Handler = int (*) (void*, void*);
+        if (auto* setHandler = reinterpret_cast<Handler (*) (Handler)> (dlsym (x11, "XSetErrorHandler")))
+            setHandler ([] (void*, void*) { return 0; });
+    }
+}
+
 void printUsage()
 {
     std::cout << "usage: velmora-validate [--vst3 PATH] [--lv2 PATH --lv2-uri URI] [--only PATTERN] [--quick]\n"
@@ -91,6 +105,7 @@ int runHere (const Validate::Options& options, bool child)
     {
         // Makes this thread the message thread, which VST3 and LV2 instantiation require.
         const juce::ScopedJuceInitialiser_GUI juce;
+        installXErrorHandler();
         Validate::Battery battery (options);
 
         Validate::describeChecks (battery);
@@ -98,6 +113,7 @@ int runHere (const Validate::Options& options, bool child)
         Validate::parameterChecks (battery);
         Validate::stateChecks (battery);
         Validate::threadChecks (battery);
+        Validate::editorChecks (battery);
 
         passed = battery.passed();
         failed = battery.failed();
