@@ -1,4 +1,5 @@
 #include "Param.h"
+#include "SafeXml.h"
 
 namespace halvex
 {
@@ -119,7 +120,7 @@ void ParamSet::setState (const juce::XmlElement& element)
                 continue;
 
             const auto fallback = metaPass ? -999.0 : p->defaultValue;
-            const auto stored = element.getDoubleAttribute (p->paramID, fallback);
+            const auto stored = SafeXml::getDoubleAttribute (element, p->paramID, fallback);
             p->setValue ((double) (float) stored, ParamSource::stateLoad, nullptr);
         }
     }

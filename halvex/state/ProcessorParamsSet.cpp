@@ -2,6 +2,7 @@
 
 #include "FrozenPresetStateManager.h"
 #include "Param.h"
+#include "SafeXml.h"
 
 namespace halvex
 {
@@ -60,7 +61,7 @@ void ProcessorParamsSet::setState (const juce::XmlElement& element)
                 continue;
 
             const auto plain = element.hasAttribute (ranged->paramID)
-                                   ? element.getDoubleAttribute (ranged->paramID)
+                                   ? SafeXml::getDoubleAttribute (element, ranged->paramID)
                                    : (double) ranged->convertFrom0to1 (ranged->getDefaultValue());
 
             // A value that is no number at all keeps the parameter where it is.

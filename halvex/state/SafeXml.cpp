@@ -1,6 +1,8 @@
 #include "SafeXml.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -269,6 +271,40 @@ std::unique_ptr<juce::XmlElement> parseBinary (const void* data, size_t sizeInBy
         return {};
 
     return parse (juce::String::fromUTF8 (text, (int) length));
+}
+
+double readNumber (juce::StringRef text) noexcept
+{
+    const char* p = text.text.getAddress();
+    const char* const end = p + std::strlen (p);
+
+    while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r')))
+        ++p;
+    if (p < end && *p == '+' && p + 1 < end && *(p + 1) != '-')
+        ++p; // from_chars takes no plus sign
+
+    double value = 0.0;
+    const auto [stop, error] = std::from_chars (p, end, value);
+
+    if (error == std::errc())
+        return value;
+
+    if (error == std::errc::result_out_of_range)
+    {
+        // Too big or too small for a double: the sign of the exponent tells which.
+        const bool negative = *p == '-';
+        const auto* e = std::find_if (p, stop, [] (char c) { return c == 'e' || c == 'E'; });
+        const bool tiny = e + 1 < stop && *(e + 1) == '-';
+        const auto magnitude = tiny ? 0.0 : HUGE_VAL;
+        return negative ? -magnitude : magnitude;
+    }
+
+    return 0.0;
+}
+
+double getDoubleAttribute (const juce::XmlElement& element, juce::StringRef name, double fallback)
+{
+    return element.hasAttribute (name) ? readNumber (element.getStringAttribute (name)) : fallback;
 }
 
 } // namespace halvex::SafeXml

@@ -27,6 +27,15 @@ namespace SafeXml
         canonical UTF-8 encoding, only the predefined entities and character references,
         and no '<' inside a tag; JUCE's parser reads those differently from this scan. */
     bool isAcceptable (const juce::String& text);
+
+    /** The number a text starts with, read as JUCE's getDoubleValue reads it (leading
+        blanks, then the longest number; 0 when there is none; "nan" and "inf" too), but
+        without its overflow on long exponents: "1e99999999999" is infinity, not whatever
+        a wrapped int makes of it. Use it for numbers in untrusted documents. */
+    double readNumber (juce::StringRef text) noexcept;
+
+    /** The attribute read with readNumber, or the fallback when the element lacks it. */
+    double getDoubleAttribute (const juce::XmlElement&, juce::StringRef name, double fallback = 0.0);
 }
 
 } // namespace halvex

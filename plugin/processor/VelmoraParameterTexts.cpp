@@ -1,5 +1,7 @@
 #include "VelmoraParameterTexts.h"
 
+#include "../../halvex/state/SafeXml.h"
+
 #include <cmath>
 
 juce::String chorusModeName (int index)
@@ -19,7 +21,7 @@ namespace VelmoraTexts
 float parseNumber (const juce::String& text)
 {
     const auto t = text.trimStart();
-    auto p = t.getCharPointer();
+    const auto p = t.getCharPointer();
     // Only a text that starts like a number is read; getFloatValue would also read "inf"/"nan".
     const auto first = *p;
     const auto second = *(p + 1);
@@ -27,7 +29,8 @@ float parseNumber (const juce::String& text)
                                || ((first == '-' || first == '+' || first == '.') && (juce::CharacterFunctions::isDigit (second) || second == '.'));
     if (! startsNumeric)
         return 0.0f;
-    const double v = juce::CharacterFunctions::readDoubleValue (p);
+    // Not JUCE's reader: its exponent overflows on hosts' texts like "1e99999999999".
+    const double v = halvex::SafeXml::readNumber (t);
     if (std::isnan (v))
         return 0.0f;
     return (float) juce::jlimit ((double) -std::numeric_limits<float>::max(), (double) std::numeric_limits<float>::max(), v);
