@@ -3,6 +3,9 @@
 # of its seeds: the repository's corpus is never written to. Builds the fuzzers first in
 # build-asan (configured like scripts/sanitize.sh address when missing).
 # Usage: scripts/fuzz.sh [SECONDS] [target...]
+# The random seed comes from the commit (VELMORA_FUZZ_SEED overrides it): runs of one commit
+# follow the same random sequence, as far as their time allows, so a failure in CI can be
+# repeated; each new commit explores new ground.
 # A crash, leak, time-out or report fails the run; the input that caused it is kept in
 # build-asan/fuzz-artifacts/<target>/ (reproduce: build-asan/fuzz/velmora_fuzz_<target> FILE).
 set -euo pipefail
@@ -33,6 +36,13 @@ mkdir -p "$TMPDIR" "$HOME"
 export ASAN_OPTIONS="detect_leaks=1 strict_string_checks=1 detect_stack_use_after_return=1"
 export UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1"
 
+seed="${VELMORA_FUZZ_SEED:-}"
+if [ -z "$seed" ]; then
+  head="$(git -C "$root" rev-parse HEAD 2>/dev/null || true)"
+  if [[ "$head" =~ ^[0-9a-f]{7} ]]; then seed=$(( 16#${head:0:7} + 1 )); else seed=1; fi
+fi
+echo "fuzz: seed $seed (VELMORA_FUZZ_SEED=$seed repeats this run)"
+
 logs="$build/fuzz-logs"
 mkdir -p "$logs"
 failed=0
@@ -47,7 +57,7 @@ for entry in "${selected[@]}"; do
 
   set +e
   "$build/fuzz/velmora_fuzz_$name" "$corpus" \
-      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$maxLen" \
+      -seed="$seed" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$maxLen" \
       -dict="$root/tests/fuzz/$dict" -artifact_prefix="$artifacts/" -print_final_stats=1 \
       >"$log" 2>&1
   status=$?
