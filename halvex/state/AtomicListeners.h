@@ -27,9 +27,13 @@ public:
         jassert (l != nullptr);
 
         for (auto& slot : slots)
+            if (slot.load() == l)
+                return;
+
+        for (auto& slot : slots)
         {
             ListenerType* expected = nullptr;
-            if (slot.load() == l || slot.compare_exchange_strong (expected, l))
+            if (slot.compare_exchange_strong (expected, l))
                 return;
         }
 
