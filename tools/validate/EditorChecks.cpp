@@ -1,9 +1,7 @@
 // The editor: opened on screen and closed again, over and over, while the audio thread runs
 // and another thread automates. Needs an X display (the test command provides Xvfb).
+#include "Background.h"
 #include "Battery.h"
-
-#include <atomic>
-#include <thread>
 
 namespace Validate
 {
@@ -24,34 +22,8 @@ Outcome openAndClose (Battery& battery, Format f)
     if (! plugin.hasEditor())
         return Outcome::fail ("the plug-in says it has no editor");
 
-    std::atomic<bool> stop { false };
-    std::atomic<long> blocks { 0 }, changes { 0 };
-    Scan scan;
-
-    std::thread audio ([&]
-    {
-        juce::Random random (83);
-        juce::AudioBuffer<float> io (2, 256);
-        while (! stop)
-        {
-            fillNoise (io, random);
-            processRange (plugin, io, 0, 256);
-            scan.add (io);
-            ++blocks;
-        }
-    });
-
-    const auto params = HostedPlugin::productParameters (plugin);
-    std::thread automation ([&]
-    {
-        juce::Random random (89);
-        while (! stop)
-        {
-            params[(size_t) random.nextInt ((int) params.size())]->setValue (random.nextFloat());
-            ++changes;
-            std::this_thread::sleep_for (std::chrono::milliseconds (1));
-        }
-    });
+    NoiseProcessing audio (plugin, 256, 83);
+    Automation automation (plugin, 89);
 
     const int cycles = battery.quick() ? 4 : 12;
     int opened = 0, shownWithSize = 0;
@@ -71,22 +43,21 @@ Outcome openAndClose (Battery& battery, Format f)
         pumpMessages (i % 2 == 0 ? 20 : 0);
     }
 
-    stop = true;
-    audio.join();
-    automation.join();
+    audio.stop();
+    const auto changes = automation.changes();
     pumpMessages (50);
 
-    // Still a working instance afterwards: a fresh editor opens, audio stays clean.
+    // Still a working instance afterwards.
     juce::Random noise (97);
     const auto after = run (plugin, noise, 4800, 256);
 
     Findings findings;
     findings.expect (opened == cycles, "the editor opened " + juce::String (opened) + " times of " + juce::String (cycles));
     findings.expect (shownWithSize == opened, juce::String (opened - shownWithSize) + " editors had no size on screen");
-    findings.expect (scan.clean() && after.clean(), scan.describe() + "; afterwards " + after.describe());
-    findings.expect (blocks > 0 && changes > 0, "nothing ran");
-    return findings.outcome (juce::String (cycles) + " times opened on screen and closed while " + juce::String (blocks.load())
-                             + " blocks ran and another thread made " + juce::String (changes.load())
+    findings.expect (audio.output().clean() && after.clean(), audio.output().describe() + "; afterwards " + after.describe());
+    findings.expect (audio.blocks() > 0 && changes > 0, "nothing ran");
+    return findings.outcome (juce::String (cycles) + " times opened on screen and closed while " + juce::String (audio.blocks())
+                             + " blocks ran and another thread made " + juce::String (changes)
                              + " parameter changes; output finite");
 }
 } // namespace

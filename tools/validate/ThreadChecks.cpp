@@ -1,5 +1,6 @@
 // The audio thread as a host runs it: nothing on it may wait, allocate or touch files, while
 // other threads automate parameters and save and restore state.
+#include "Background.h"
 #include "Battery.h"
 #include "RealtimeWatch.h"
 
@@ -13,43 +14,6 @@ namespace Validate
 {
 namespace
 {
-/** Sets random product parameters from its own thread until stopped, as host automation
-    does; Mode changes restart voices and fades, so they come often. */
-class Automation
-{
-public:
-    Automation (juce::AudioPluginInstance& instance, int seed)
-        : params (HostedPlugin::productParameters (instance)), random (seed), thread ([this] { loop(); })
-    {
-    }
-
-    ~Automation()
-    {
-        stop = true;
-        thread.join();
-    }
-
-    long changes() const noexcept { return count; }
-
-private:
-    void loop()
-    {
-        while (! stop)
-        {
-            auto* p = params[(size_t) random.nextInt ((int) params.size())];
-            p->setValue (random.nextFloat());
-            ++count;
-            std::this_thread::sleep_for (std::chrono::microseconds (50));
-        }
-    }
-
-    std::vector<juce::AudioProcessorParameter*> params;
-    juce::Random random;
-    std::atomic<bool> stop { false };
-    std::atomic<long> count { 0 };
-    std::thread thread;
-};
-
 /** A host's audio thread: one thread for the whole run, given work by the message thread,
     which handles messages while it waits. */
 class AudioThread
@@ -241,21 +205,8 @@ Outcome concurrency (Battery& battery, Format f)
 
     const double seconds = battery.quick() ? 0.5 : 1.5;
     std::atomic<bool> stop { false };
-    std::atomic<long> blocks { 0 }, stateCalls { 0 }, unreadable { 0 };
-    Scan scan;
-
-    std::thread audio ([&]
-    {
-        juce::Random random (67);
-        juce::AudioBuffer<float> io (2, 256);
-        while (! stop)
-        {
-            fillNoise (io, random);
-            processRange (plugin, io, 0, 256);
-            scan.add (io);
-            ++blocks;
-        }
-    });
+    std::atomic<long> stateCalls { 0 }, unreadable { 0 };
+    NoiseProcessing audio (plugin, 256, 67);
 
     // VST3 lets any thread save and restore (JUCE's host takes the message manager's lock
     // for it); JUCE's LV2 host wants those calls on the message thread only.
@@ -298,7 +249,7 @@ Outcome concurrency (Battery& battery, Format f)
         while (! stateThreadDone)
             pumpMessages (1);
     }
-    audio.join();
+    audio.stop();
     if (stateThread.joinable())
         stateThread.join();
 
@@ -319,11 +270,11 @@ Outcome concurrency (Battery& battery, Format f)
     }();
 
     Findings findings;
-    findings.expect (scan.clean(), scan.describe());
+    findings.expect (audio.output().clean(), audio.output().describe());
     findings.expect (unreadable == 0, juce::String (unreadable.load()) + " saved states without a readable product document");
     findings.expect (settled, "after the storm, restoring a state does not give what a fresh instance gets from it");
-    findings.expect (blocks > 0 && stateCalls > 0, "nothing ran");
-    return findings.outcome (juce::String (blocks.load()) + " blocks while two threads automated and " + juce::String (stateCalls.load())
+    findings.expect (audio.blocks() > 0 && stateCalls > 0, "nothing ran");
+    return findings.outcome (juce::String (audio.blocks()) + " blocks while two threads automated and " + juce::String (stateCalls.load())
                              + " state saves and restores ran" + (f == Format::vst3 ? " (message thread and another)" : " (message thread)")
                              + "; output finite");
 }
